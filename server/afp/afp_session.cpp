@@ -1,0 +1,132 @@
+#include "server/afp/afp_session.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "server/afp/afp_result.h"
+#include "server/afp/session_token.h"
+#include "server/dsi/afp_connection.h"
+
+BAFPSession::BAFPSession(BAFPConnection* connection)
+    : fLastReceived(real_time_clock()),
+      fLastSent(real_time_clock()),
+      fConnection(connection),
+      fToken(afpAllocateSessionToken()) {}
+
+BAFPSession::~BAFPSession() {
+  while (true) {
+    BAFPVolume* volume = nullptr;
+    {
+      std::lock_guard<std::recursive_mutex> guard(fLock);
+      if (fOpenVolumes.empty()) break;
+      volume = fOpenVolumes.front();
+    }
+    VolumeClosed(volume);
+  }
+  afpReleaseSessionToken(fToken);
+}
+
+uint16_t BAFPSession::GetNextClientRequestID(uint16_t received) {
+  const uint16_t kept = fClientRequestID.load();
+  const uint16_t next = kept == 0 ? received : static_cast<uint16_t>(kept + 1);
+  fClientRequestID.store(next);
+  return next;
+}
+
+uint16_t BAFPSession::GetCurrentRequestID() const { return fClientRequestID.load(); }
+
+uint16_t BAFPSession::GetNextServerRequestID() { return fServerRequestID.fetch_add(1); }
+
+int32_t BAFPSession::VolumeOpened(BAFPVolume* volume) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  if (static_cast<int32_t>(fOpenVolumes.size()) >= kMaxOpenVolumes) return kFPParamErr;
+  fOpenVolumes.push_back(volume);
+  return kFPNoErr;
+}
+
+int32_t BAFPSession::VolumeClosed(BAFPVolume* volume) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  const auto found = std::find(fOpenVolumes.begin(), fOpenVolumes.end(), volume);
+  if (found == fOpenVolumes.end()) return kFPParamErr;
+  fOpenVolumes.erase(found);
+  return kFPNoErr;
+}
+
+bool BAFPSession::HasVolumeOpen(const BAFPVolume* volume) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  return std::find(fOpenVolumes.begin(), fOpenVolumes.end(), volume) != fOpenVolumes.end();
+}
+
+void BAFPSession::SetClientID(int32_t length, const signed char* id) {
+  if (id == nullptr || length < 0) return;
+  std::lock_guard<std::mutex> guard(fReconnectLock);
+  fClientID.assign(id, id + length);
+}
+
+std::vector<signed char> BAFPSession::GetClientID() const {
+  std::lock_guard<std::mutex> guard(fReconnectLock);
+  return fClientID;
+}
+
+bool BAFPSession::HasClientID(int32_t length, const signed char* id) const {
+  std::lock_guard<std::mutex> guard(fReconnectLock);
+  return length >= 0 && fClientID.size() == static_cast<size_t>(length) &&
+         (length == 0 || std::memcmp(fClientID.data(), id, static_cast<size_t>(length)) == 0);
+}
+
+void BAFPSession::SetAFPTimeStamp(uint32_t stamp) { fAFPTimeStamp.store(stamp); }
+
+uint32_t BAFPSession::GetAFPTimeStamp() const { return fAFPTimeStamp.load(); }
+
+int32_t BAFPSession::GetToken() const { return fToken; }
+
+void BAFPSession::KillSession() {
+  if (fConnection == nullptr) return;
+  fConnection->SendAttention(kAttentionSessionKilled);
+  fConnection->KillSession(true);
+}
+
+void BAFPSession::StoreTemporaryLogonInfo(const char* name, uint32_t key, signed char loginType) {
+  if (name == nullptr || std::strlen(name) > static_cast<size_t>(kMaxUserNameLength)) return;
+  fUserName = name;
+  fLogonKey = static_cast<int32_t>(key);
+  fLoginType = loginType;
+}
+
+const char* BAFPSession::GetTemporaryUserName() const { return fUserName.c_str(); }
+
+const char* BAFPSession::GetUserName() const { return fUserName.c_str(); }
+
+signed char BAFPSession::GetUAMLoginType() const { return fLoginType; }
+
+int32_t BAFPSession::GetLogonKey() const { return fLogonKey; }
+
+void BAFPSession::SetAFPVersion(signed char version) { fAFPVersion = version; }
+
+signed char BAFPSession::GetAFPVersion() const { return fAFPVersion; }
+
+bool BAFPSession::IsGuest() const { return fLoginType == kGuestLogin; }
+
+bool BAFPSession::IsAuthenticated() const { return fAuthenticated; }
+
+void BAFPSession::SetIsAuthenticated(bool authenticated) { fAuthenticated = authenticated; }
+
+int32_t BAFPSession::GetLastTickleRecvd() const { return fLastReceived.load(); }
+
+void BAFPSession::SetLastTickleRecvd() {
+  fLastReceived.store(real_time_clock());
+  fSleeping.store(false);
+}
+
+int32_t BAFPSession::GetLastTickleSent() const { return fLastSent.load(); }
+
+void BAFPSession::SetLastTickleSent() { fLastSent.store(real_time_clock()); }
+
+void BAFPSession::SetClientIsSleeping(bool sleeping) { fSleeping.store(sleeping); }
+
+bool BAFPSession::ClientIsSleeping() const { return fSleeping.load(); }
+
+void BAFPSession::Lock() { fLock.lock(); }
+
+void BAFPSession::Unlock() { fLock.unlock(); }

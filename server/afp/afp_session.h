@@ -1,0 +1,104 @@
+// BAFPSession: everything the server knows about one client — request ids
+// and tickle times, login state, reconnect data, and what the client has
+// open. Handlers run on the connection's receive thread; the session manager
+// and other connections read the transport and reconnect fields, which are
+// therefore atomic or locked.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class BAFPConnection;
+class BAFPVolume;
+
+inline constexpr int32_t kMaxOpenVolumes = 16;
+inline constexpr int32_t kMaxUserNameLength = 128;
+
+// Login method codes.
+inline constexpr int8_t kNoLogin = 0;
+inline constexpr int8_t kGuestLogin = 1;
+
+// Attention sent to a session that is ended on purpose: server going down,
+// do not reconnect.
+inline constexpr uint16_t kAttentionSessionKilled = 0x9000;
+
+class BAFPSession {
+ public:
+  // `connection` may be null (a session without transport, as in tests).
+  explicit BAFPSession(BAFPConnection* connection);
+  virtual ~BAFPSession();
+  BAFPSession(const BAFPSession&) = delete;
+  BAFPSession& operator=(const BAFPSession&) = delete;
+
+  // Request ids. The first client request fixes the starting point; each
+  // later one must carry the next number; after id 0 a new start is taken.
+  virtual uint16_t GetNextClientRequestID(uint16_t received);
+  virtual uint16_t GetCurrentRequestID() const;
+  virtual uint16_t GetNextServerRequestID();
+
+  // Open volumes (at most 16; the same volume may be opened twice).
+  virtual int32_t VolumeOpened(BAFPVolume* volume);
+  virtual int32_t VolumeClosed(BAFPVolume* volume);
+  virtual bool HasVolumeOpen(const BAFPVolume* volume);
+
+  // Reconnect data.
+  virtual void SetClientID(int32_t length, const signed char* id);
+  virtual std::vector<signed char> GetClientID() const;
+  // True when the client id is exactly these `length` bytes.
+  virtual bool HasClientID(int32_t length, const signed char* id) const;
+  virtual void SetAFPTimeStamp(uint32_t stamp);
+  virtual uint32_t GetAFPTimeStamp() const;
+  virtual int32_t GetToken() const;
+
+  // Sends attention 0x9000 and ends the connection; returns at once.
+  virtual void KillSession();
+
+  // Login state.
+  virtual void StoreTemporaryLogonInfo(const char* name, uint32_t key, signed char loginType);
+  virtual const char* GetTemporaryUserName() const;
+  virtual const char* GetUserName() const;
+  virtual signed char GetUAMLoginType() const;
+  virtual int32_t GetLogonKey() const;
+  virtual void SetAFPVersion(signed char version);
+  virtual signed char GetAFPVersion() const;
+  virtual bool IsGuest() const;
+  virtual bool IsAuthenticated() const;
+  virtual void SetIsAuthenticated(bool authenticated);
+
+  // Tickle times (seconds of the real-time clock) and sleep.
+  virtual int32_t GetLastTickleRecvd() const;
+  // Records a frame received now; any frame wakes a sleeping client.
+  virtual void SetLastTickleRecvd();
+  virtual int32_t GetLastTickleSent() const;
+  virtual void SetLastTickleSent();
+  virtual void SetClientIsSleeping(bool sleeping);
+  virtual bool ClientIsSleeping() const;
+
+  // Guards the tables of open things against the session manager.
+  virtual void Lock();
+  virtual void Unlock();
+
+  BAFPConnection* Connection() const { return fConnection; }
+
+ private:
+  std::atomic<int32_t> fLastReceived;
+  std::atomic<int32_t> fLastSent;
+  std::atomic<uint16_t> fClientRequestID{0};
+  std::atomic<uint16_t> fServerRequestID{0};
+  signed char fAFPVersion = 0;
+  signed char fLoginType = kNoLogin;
+  bool fAuthenticated = false;
+  std::string fUserName;
+  std::vector<BAFPVolume*> fOpenVolumes;
+  std::recursive_mutex fLock;
+  BAFPConnection* const fConnection;
+  std::atomic<bool> fSleeping{false};
+  mutable std::mutex fReconnectLock;  // the client id
+  std::vector<signed char> fClientID;
+  const int32_t fToken;
+  std::atomic<uint32_t> fAFPTimeStamp{0};
+  int32_t fLogonKey = 0;
+};

@@ -1,0 +1,140 @@
+#include "server/afp/dispatcher.h"
+
+#include "server/admin/server_messages.h"
+#include "server/afp/afp_result.h"
+#include "server/afp/afp_session.h"
+#include "server/afp/server_info.h"
+#include "server/afp/session_control.h"
+
+// Commands whose handlers are not built yet answer as unimplemented ones do.
+const AFPCommandEntry afpTable[kAFPTableSize] = {
+    {FPUnimplemented, ""},                         // 0
+    {FPUnimplemented, "FPByteRangeLock"},          // 1
+    {FPUnimplemented, "FPCloseVol"},               // 2
+    {FPUnimplemented, ""},                         // 3
+    {FPUnimplemented, "FPCloseFork"},              // 4
+    {FPUnimplemented, "FPCopyFile"},               // 5
+    {FPUnimplemented, "FPCreateDir"},              // 6
+    {FPUnimplemented, "FPCreateFile"},             // 7
+    {FPUnimplemented, "FPDelete"},                 // 8
+    {FPUnimplemented, "FPEnumerate"},              // 9
+    {FPUnimplemented, "FPFlush"},                  // 10
+    {FPUnimplemented, "FPFlushFork"},              // 11
+    {FPUnimplemented, ""},                         // 12
+    {FPUnimplemented, ""},                         // 13
+    {FPUnimplemented, "FPGetForkParms"},           // 14
+    {FPGetSrvrInfo, "FPGetSrvrInfo"},              // 15
+    {FPGetSrvrParms, "FPGetSrvrParms"},            // 16
+    {FPUnimplemented, "FPGetVolParms"},            // 17
+    {FPUnimplemented, "FPLogin"},                  // 18
+    {FPUnimplemented, "FPContLogin"},              // 19: reached only before login
+    {FPUnimplemented, "FPLogout"},                 // 20
+    {FPUnimplemented, "FPMapID"},                  // 21
+    {FPUnimplemented, ""},                         // 22
+    {FPUnimplemented, "FPMoveAndRename"},          // 23
+    {FPUnimplemented, "FPOpenVol"},                // 24
+    {FPUnimplemented, ""},                         // 25
+    {FPUnimplemented, "FPOpenFork"},               // 26
+    {FPUnimplemented, "FPRead"},                   // 27
+    {FPUnimplemented, "FPRename"},                 // 28
+    {FPUnimplemented, "FPSetFileDirParms"},        // 29
+    {FPUnimplemented, "FPSetFileDirParms"},        // 30
+    {FPUnimplemented, "FPSetForkParms"},           // 31
+    {FPUnimplemented, ""},                         // 32
+    {FPUnimplemented, "FPWrite"},                  // 33
+    {FPUnimplemented, "FPGetFileDirParms"},        // 34
+    {FPUnimplemented, "FPSetFileDirParms"},        // 35
+    {FPUnimplemented, "FPChangePswd"},             // 36
+    {FPUnimplemented, "FPGetUserInfo"},            // 37
+    {FPGetServerMessage, "FPGetServerMessage"},    // 38
+    {FPUnimplemented, "FPCreateID"},               // 39
+    {FPUnimplemented, ""},                         // 40
+    {FPUnimplemented, ""},                         // 41
+    {FPUnimplemented, ""},                         // 42
+    {FPUnimplemented, ""},                         // 43
+    {FPUnimplemented, ""},                         // 44
+    {FPUnimplemented, ""},                         // 45
+    {FPUnimplemented, ""},                         // 46
+    {FPUnimplemented, ""},                         // 47
+    {FPUnimplemented, "FPOpenDT"},                 // 48
+    {FPUnimplemented, "FPCloseDT"},                // 49
+    {FPUnimplemented, ""},                         // 50
+    {FPUnimplemented, "FPGetIcon"},                // 51
+    {FPUnimplemented, "FPGetIconInfo"},            // 52
+    {FPUnimplemented, "FPAddAPPL"},                // 53
+    {FPUnimplemented, "FPRemoveAPPL"},             // 54
+    {FPUnimplemented, "FPGetAPPL"},                // 55
+    {FPUnimplemented, "FPAddComment"},             // 56
+    {FPUnimplemented, "FPRemoveComment"},          // 57
+    {FPUnimplemented, "FPGetComment"},             // 58
+    {FPUnimplemented, "FPByteRangeLock"},          // 59: 64-bit form
+    {FPUnimplemented, "FPRead"},                   // 60: 64-bit form
+    {FPUnimplemented, "FPWrite"},                  // 61: 64-bit form
+    {FPUnimplemented, ""},                         // 62
+    {FPUnimplemented, "FPLogin"},                  // 63: extended form
+    {FPGetSessionToken, "FPGetSessionToken"},      // 64
+    {FPDisconnectOldSession, "FPDisconnectOldSession"},  // 65
+    {FPUnimplemented, "FPEnumerateExt"},           // 66
+    {FPUnimplemented, ""},                         // 67
+    {FPUnimplemented, "FPEnumerateExt2"},          // 68
+    {FPUnimplemented, "FPGetExtAttribute"},        // 69
+    {FPUnimplemented, "FPSetExtAttribute"},        // 70
+    {FPUnimplemented, "FPRemoveExtAttribute"},     // 71
+    {FPUnimplemented, "FPListExtAttribute"},       // 72
+};
+
+namespace {
+
+// FPAddIcon arrives only inside DSI Write requests.
+AFPHandler const kAddIconHandler = FPUnimplemented;
+// The login commands and their continuation, served before login.
+AFPHandler const kLoginHandler = FPUnimplemented;
+AFPHandler const kContLoginHandler = FPUnimplemented;
+
+// Before login a password change is admitted only for an account whose
+// password has expired and may be changed; accounts arrive with the account
+// store, so there is none yet.
+bool PasswordChangeAdmittedBeforeLogin(BAFPSession*) { return false; }
+
+}  // namespace
+
+AFP_HANDLER(FPUnimplemented) {
+  (void)session, (void)request, (void)requestLength, (void)reply, (void)replyLength;
+  return kFPCallNotSupported;
+}
+
+AFP_HANDLER(FPDispatchCommand) {
+  *replyLength = 0;
+  if (requestLength < 1) return kFPParamErr;
+  const auto code = static_cast<uint8_t>(request[0]);
+  if (session->IsAuthenticated()) {
+    if (code < kAFPTableSize) return afpTable[code].handler(session, request, requestLength, reply, replyLength);
+    if (code == kFPZzzz) return FPZzzz(session, request, requestLength, reply, replyLength);
+    if (code == kFPAddIcon) return kAddIconHandler(session, request, requestLength, reply, replyLength);
+    return kFPCallNotSupported;
+  }
+  switch (code) {
+    case kFPGetSrvrInfo:
+      return FPGetSrvrInfo(session, request, requestLength, reply, replyLength);
+    case kFPLogin:
+    case kFPLoginExt:
+      return kLoginHandler(session, request, requestLength, reply, replyLength);
+    case kFPContLogin:
+      return kContLoginHandler(session, request, requestLength, reply, replyLength);
+    case kFPChangePswd:
+      if (!PasswordChangeAdmittedBeforeLogin(session)) return kFPNoErr;
+      return afpTable[kFPChangePswd].handler(session, request, requestLength, reply, replyLength);
+    default:
+      return kFPCallNotSupported;
+  }
+}
+
+AFPHandler afpReadHandler(uint8_t code) {
+  return code == kFPRead || code == kFPReadExt ? afpTable[code].handler : nullptr;
+}
+
+AFPHandler afpWriteHandler(uint8_t code) {
+  if (code == kFPWrite || code == kFPWriteExt) return afpTable[code].handler;
+  if (code == kFPAddIcon) return kAddIconHandler;
+  return nullptr;
+}
