@@ -185,11 +185,9 @@ void BAFPConnection::FormatAndSendRequest(signed char* block, signed char comman
                                           int32_t blockSize) {
   if (block == nullptr) return;
   WriteHeader(block, kDSIRequest, command, fSession->GetNextServerRequestID(), 0, dataLength);
-  BMessage send(kMsgSend);
-  send.AddPointer("conn-ptr", block);
-  send.AddInt32("conn-size", dataLength + kDSIHeaderSize);
-  send.AddInt32("conn-ptr-size", blockSize);
-  if (PostMessage(std::move(send)) != B_OK) fBlockPool->Save(block, static_cast<size_t>(blockSize));
+  // Server requests are built on the looper thread, which does the writing:
+  // write at once, so a kill queued behind an attention cannot overtake it.
+  WriteBlock(block, dataLength + kDSIHeaderSize, blockSize);
 }
 
 void BAFPConnection::FormatAndSendReply(signed char* block, signed char command, int32_t result,
@@ -281,18 +279,22 @@ void BAFPConnection::SendServerRequest(signed char command, const void* payload,
 }
 
 void BAFPConnection::WriteFrame(BMessage* message) {
-  void* pointer = nullptr;
+  void* block = nullptr;
   int32_t size = 0;
   int32_t blockSize = 0;
-  if (message->FindPointer("conn-ptr", &pointer) != B_OK || pointer == nullptr) return;
+  if (message->FindPointer("conn-ptr", &block) != B_OK || block == nullptr) return;
   message->FindInt32("conn-size", &size);
   message->FindInt32("conn-ptr-size", &blockSize);
-  auto* block = static_cast<signed char*>(pointer);
-  fSession->SetLastTickleSent();
-  const bool sent = SendAll(block, size);
-  if (!sent) KillSession(true);
+  WriteBlock(static_cast<signed char*>(block), size, blockSize);
   if (message->IsSourceWaiting()) message->SendReply(BMessage(B_OK));
-  if (sent) gAFPStats.Net_UpdateBytesSent(static_cast<uint32_t>(size));
+}
+
+void BAFPConnection::WriteBlock(signed char* block, int32_t size, int32_t blockSize) {
+  fSession->SetLastTickleSent();
+  if (SendAll(block, size))
+    gAFPStats.Net_UpdateBytesSent(static_cast<uint32_t>(size));
+  else
+    KillSession(true);
   fBlockPool->Save(block, static_cast<size_t>(blockSize));
 }
 

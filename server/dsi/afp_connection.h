@@ -37,6 +37,7 @@ class BAFPConnection : public BLooper {
   virtual void Receive();
   // Handles the complete frame at the start of the receive buffer.
   virtual void ProcessReceivedBytes();
+  // Looper thread only: writes a server request (tickle, attention).
   virtual void FormatAndSendRequest(signed char* block, signed char command, int32_t dataLength,
                                     int32_t blockSize);
   virtual void FormatAndSendReply(signed char* block, signed char command, int32_t result,
@@ -58,7 +59,10 @@ class BAFPConnection : public BLooper {
  private:
   void HandleCommand(signed char* block, uint8_t command, signed char* payload, int32_t payloadLength);
   void HandleWrite(signed char* block, signed char* payload, int32_t payloadLength);
+  // The looper's writing: one frame from a block, which then goes back to
+  // the pool.
   void WriteFrame(BMessage* message);
+  void WriteBlock(signed char* block, int32_t size, int32_t blockSize);
   void SendServerRequest(signed char command, const void* payload, int32_t payloadLength);
   // Writes all bytes, waiting while the socket is full. False on failure.
   bool SendAll(const signed char* data, int32_t size);

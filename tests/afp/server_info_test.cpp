@@ -1,0 +1,105 @@
+#include "server/afp/server_info.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "server/afp/afp_result.h"
+#include "server/afp/afp_session.h"
+#include "server/volume/volume_registry.h"
+
+namespace {
+
+std::vector<uint8_t> ServerInfo(const char* name, bool guest) {
+  signed char memory[4096];
+  BAFPBuffer out(memory, sizeof(memory));
+  EXPECT_EQ(afpWriteServerInfo(out, name, guest), kFPNoErr);
+  const auto* begin = reinterpret_cast<const uint8_t*>(memory);
+  return std::vector<uint8_t>(begin, begin + out.GetDataLength());
+}
+
+uint16_t At16(const std::vector<uint8_t>& bytes, size_t offset) {
+  return static_cast<uint16_t>((bytes.at(offset) << 8) | bytes.at(offset + 1));
+}
+
+std::string PascalAt(const std::vector<uint8_t>& bytes, size_t offset) {
+  return std::string(bytes.begin() + offset + 1, bytes.begin() + offset + 1 + bytes.at(offset));
+}
+
+TEST(ServerInfoLayout, EvenNameWithGuestIs138Bytes) {
+  const auto info = ServerInfo("BeComputer", true);
+  ASSERT_EQ(info.size(), 138u);
+  EXPECT_EQ(info[10], 10);                 // name length
+  EXPECT_EQ(PascalAt(info, 10), "BeComputer");
+  EXPECT_EQ(info[21], 0);                  // pad
+  EXPECT_EQ(At16(info, 22), 136);          // signature offset
+  EXPECT_EQ(At16(info, 24), 137);          // network address offset
+  EXPECT_EQ(At16(info, 0), 0x001A);
+  EXPECT_EQ(PascalAt(info, 26), "BeOS");
+  EXPECT_EQ(At16(info, 2), 0x001F);
+  EXPECT_EQ(info[31], 4);
+  EXPECT_EQ(PascalAt(info, 32), "AFP2.2");
+  EXPECT_EQ(PascalAt(info, 53), "AFP3.2");
+  EXPECT_EQ(At16(info, 4), 0x003C);
+  EXPECT_EQ(info[60], 4);
+  EXPECT_EQ(PascalAt(info, 61), "No User Authent");
+  EXPECT_EQ(PascalAt(info, 77), "Cleartxt passwrd");
+  EXPECT_EQ(PascalAt(info, 94), "BeOS_Encryption_v1.0");
+  EXPECT_EQ(PascalAt(info, 115), "BeOS_Encryption_v2.0");
+  EXPECT_EQ(info[136], 0);
+  EXPECT_EQ(info[137], 0);
+  EXPECT_EQ(At16(info, 6), 0);             // no icon
+  EXPECT_EQ(At16(info, 8), 0x006B);        // server flags
+}
+
+TEST(ServerInfoLayout, WithoutGuestIs122Bytes) {
+  const auto info = ServerInfo("BeComputer", false);
+  ASSERT_EQ(info.size(), 122u);
+  EXPECT_EQ(info[60], 3);
+  EXPECT_EQ(PascalAt(info, 61), "Cleartxt passwrd");
+  EXPECT_EQ(At16(info, 22), 120);
+  EXPECT_EQ(At16(info, 24), 121);
+}
+
+TEST(ServerInfoLayout, OddNameGetsNoPad) {
+  const auto info = ServerInfo("Mac", false);  // 11 + 3 = 14, already even
+  EXPECT_EQ(At16(info, 0), 14 + 4);
+  EXPECT_EQ(At16(info, 14), info.size() - 2);
+  const auto even = ServerInfo("Macs", false);  // 11 + 4 = 15, padded to 16
+  EXPECT_EQ(even[15], 0);
+  EXPECT_EQ(At16(even, 0), 16 + 4);
+  EXPECT_EQ(even.size(), info.size() + 2);
+}
+
+TEST(ServerParms, ListsSharedVolumesInOrder) {
+  BAFPSession session(nullptr);
+  signed char reply[4096];
+  int32_t length = 0;
+  signed char request[] = {16, 0};
+  std::vector<BAFPVolume*>* saved;
+  {
+    std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
+    saved = gAFPVolumeList;
+    gAFPVolumeList = nullptr;
+  }
+  ASSERT_EQ(FPGetSrvrParms(&session, request, 2, reply, &length), kFPNoErr);
+  EXPECT_EQ(length, 5);  // time and a count of 0
+  EXPECT_EQ(reply[4], 0);
+
+  BAFPVolume first("/srv/Music", 0);
+  BAFPVolume second("/home/ann/Photos/", 2);
+  std::vector<BAFPVolume*> volumes = {&first, &second};
+  {
+    std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
+    gAFPVolumeList = &volumes;
+  }
+  ASSERT_EQ(FPGetSrvrParms(&session, request, 2, reply, &length), kFPNoErr);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(reply);
+  EXPECT_EQ(std::vector<uint8_t>(bytes + 4, bytes + length),
+            (std::vector<uint8_t>{2, 0, 5, 'M', 'u', 's', 'i', 'c', 0, 6, 'P', 'h', 'o', 't', 'o', 's'}));
+  std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
+  gAFPVolumeList = saved;
+}
+
+}  // namespace
