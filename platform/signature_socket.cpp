@@ -199,4 +199,6 @@ status_t SignatureServer::Start(const char* signature, std::shared_ptr<MessagePo
 SignatureServer::~SignatureServer() {
   unlink(fState->socketPath.c_str());
   shutdown(fState->listener.Get(), SHUT_RDWR);
+  // Threads still serving clients keep the state; the signature is free now.
+  fState->lockFile.Reset();
 }

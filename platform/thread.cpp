@@ -15,6 +15,7 @@
 namespace {
 
 std::atomic<thread_id> gNextThreadID{1};
+thread_local thread_id tCurrentThreadID = 0;
 
 // Maps the platform priority onto a nice value. Raising priority needs
 // CAP_SYS_NICE; without it the thread simply keeps the default.
@@ -47,12 +48,15 @@ void KernelThreadName(const char* name, char out[16]) {
   std::memcpy(out, full.data(), full.size());
 }
 
+thread_id CurrentThreadID() { return tCurrentThreadID; }
+
 thread_id SpawnThread(std::function<void()> body, const char* name, int32_t priority) {
   char kernelName[16];
   KernelThreadName(name, kernelName);
   const thread_id id = gNextThreadID.fetch_add(1);
   try {
-    std::thread thread([body = std::move(body), priority, name = std::string(kernelName)] {
+    std::thread thread([body = std::move(body), priority, id, name = std::string(kernelName)] {
+      tCurrentThreadID = id;
       pthread_setname_np(pthread_self(), name.c_str());
       ApplyPriority(priority);
       body();

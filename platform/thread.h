@@ -17,6 +17,9 @@ inline constexpr int32_t kUrgentPriority = 110;
 // could be started.
 thread_id SpawnThread(std::function<void()> body, const char* name, int32_t priority);
 
+// The id SpawnThread gave the calling thread; 0 for threads it did not start.
+thread_id CurrentThreadID();
+
 // The name the kernel shows for a thread (it keeps at most 15 bytes): long
 // names are cut, but a trailing "[N]" number is kept so threads stay
 // distinguishable.

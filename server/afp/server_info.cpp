@@ -42,6 +42,10 @@ int32_t afpWriteServerInfo(BAFPBuffer& reply, const char* serverName, bool guest
   const int32_t n = reply.GetDataLength();
   reply.AddInt16(0);  // server signature offset
   reply.AddInt16(0);  // network address list offset
+  // Directory names and UTF-8 server name: none (their flag bits are clear),
+  // but clients that read the standard layout expect the two offsets here.
+  reply.AddInt16(0);
+  reply.AddInt16(0);
 
   PatchOffset(reply, kMachineTypeOffsetField, reply.GetDataLength());
   reply.AddCStringAsPascal(kMachineType);

@@ -62,15 +62,19 @@ void AcceptConnections(int listener) {
     auto* connection = new BAFPConnection(fd);
     char name[32];
     std::snprintf(name, sizeof(name), "afp_connection[%d]", counter++);
-    const thread_id thread = SpawnThread([connection] { ServerConnection(connection); }, name,
-                                         kConnectionPriority);
+    // Once its receive thread runs, the connection may end and delete itself
+    // at any moment: the thread records its own id, the listener lets go.
+    const thread_id thread = SpawnThread(
+        [connection] {
+          connection->SetThreadID(CurrentThreadID());
+          ServerConnection(connection);
+        },
+        name, kConnectionPriority);
     if (thread < 0) {
       // No receive thread: nothing would ever end this connection.
       connection->KillSession(true);
       connection->PostMessage(B_QUIT_REQUESTED);
-      continue;
     }
-    connection->SetThreadID(thread);
   }
 }
 

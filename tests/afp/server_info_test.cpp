@@ -27,48 +27,52 @@ std::string PascalAt(const std::vector<uint8_t>& bytes, size_t offset) {
   return std::string(bytes.begin() + offset + 1, bytes.begin() + offset + 1 + bytes.at(offset));
 }
 
-TEST(ServerInfoLayout, EvenNameWithGuestIs138Bytes) {
+// After the (padded) name at N come four offsets: server signature, network
+// addresses, directory names and UTF-8 server name (the last two always 0).
+TEST(ServerInfoLayout, EvenNameWithGuestIs142Bytes) {
   const auto info = ServerInfo("BeComputer", true);
-  ASSERT_EQ(info.size(), 138u);
+  ASSERT_EQ(info.size(), 142u);
   EXPECT_EQ(info[10], 10);                 // name length
   EXPECT_EQ(PascalAt(info, 10), "BeComputer");
-  EXPECT_EQ(info[21], 0);                  // pad
-  EXPECT_EQ(At16(info, 22), 136);          // signature offset
-  EXPECT_EQ(At16(info, 24), 137);          // network address offset
-  EXPECT_EQ(At16(info, 0), 0x001A);
-  EXPECT_EQ(PascalAt(info, 26), "BeOS");
-  EXPECT_EQ(At16(info, 2), 0x001F);
-  EXPECT_EQ(info[31], 4);
-  EXPECT_EQ(PascalAt(info, 32), "AFP2.2");
-  EXPECT_EQ(PascalAt(info, 53), "AFP3.2");
-  EXPECT_EQ(At16(info, 4), 0x003C);
-  EXPECT_EQ(info[60], 4);
-  EXPECT_EQ(PascalAt(info, 61), "No User Authent");
-  EXPECT_EQ(PascalAt(info, 77), "Cleartxt passwrd");
-  EXPECT_EQ(PascalAt(info, 94), "BeOS_Encryption_v1.0");
-  EXPECT_EQ(PascalAt(info, 115), "BeOS_Encryption_v2.0");
-  EXPECT_EQ(info[136], 0);
-  EXPECT_EQ(info[137], 0);
+  EXPECT_EQ(info[21], 0);                  // pad: N = 22
+  EXPECT_EQ(At16(info, 22), 140);          // signature offset
+  EXPECT_EQ(At16(info, 24), 141);          // network address offset
+  EXPECT_EQ(At16(info, 26), 0);            // no directory names
+  EXPECT_EQ(At16(info, 28), 0);            // no UTF-8 server name
+  EXPECT_EQ(At16(info, 0), 0x001E);
+  EXPECT_EQ(PascalAt(info, 30), "BeOS");
+  EXPECT_EQ(At16(info, 2), 0x0023);
+  EXPECT_EQ(info[35], 4);
+  EXPECT_EQ(PascalAt(info, 36), "AFP2.2");
+  EXPECT_EQ(PascalAt(info, 57), "AFP3.2");
+  EXPECT_EQ(At16(info, 4), 0x0040);
+  EXPECT_EQ(info[64], 4);
+  EXPECT_EQ(PascalAt(info, 65), "No User Authent");
+  EXPECT_EQ(PascalAt(info, 81), "Cleartxt passwrd");
+  EXPECT_EQ(PascalAt(info, 98), "BeOS_Encryption_v1.0");
+  EXPECT_EQ(PascalAt(info, 119), "BeOS_Encryption_v2.0");
+  EXPECT_EQ(info[140], 0);
+  EXPECT_EQ(info[141], 0);
   EXPECT_EQ(At16(info, 6), 0);             // no icon
   EXPECT_EQ(At16(info, 8), 0x006B);        // server flags
 }
 
-TEST(ServerInfoLayout, WithoutGuestIs122Bytes) {
+TEST(ServerInfoLayout, WithoutGuestIs126Bytes) {
   const auto info = ServerInfo("BeComputer", false);
-  ASSERT_EQ(info.size(), 122u);
-  EXPECT_EQ(info[60], 3);
-  EXPECT_EQ(PascalAt(info, 61), "Cleartxt passwrd");
-  EXPECT_EQ(At16(info, 22), 120);
-  EXPECT_EQ(At16(info, 24), 121);
+  ASSERT_EQ(info.size(), 126u);
+  EXPECT_EQ(info[64], 3);
+  EXPECT_EQ(PascalAt(info, 65), "Cleartxt passwrd");
+  EXPECT_EQ(At16(info, 22), 124);
+  EXPECT_EQ(At16(info, 24), 125);
 }
 
 TEST(ServerInfoLayout, OddNameGetsNoPad) {
   const auto info = ServerInfo("Mac", false);  // 11 + 3 = 14, already even
-  EXPECT_EQ(At16(info, 0), 14 + 4);
+  EXPECT_EQ(At16(info, 0), 14 + 8);
   EXPECT_EQ(At16(info, 14), info.size() - 2);
   const auto even = ServerInfo("Macs", false);  // 11 + 4 = 15, padded to 16
   EXPECT_EQ(even[15], 0);
-  EXPECT_EQ(At16(even, 0), 16 + 4);
+  EXPECT_EQ(At16(even, 0), 16 + 8);
   EXPECT_EQ(even.size(), info.size() + 2);
 }
 
