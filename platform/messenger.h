@@ -19,6 +19,10 @@ class BMessenger {
   explicit BMessenger(const char* signature);
 
   bool IsValid() const { return fPort != nullptr || !fSignature.empty(); }
+  // Two messengers are equal when they reach the same target.
+  bool operator==(const BMessenger& other) const {
+    return fPort == other.fPort && fSignature == other.fSignature;
+  }
 
   // Delivers without waiting.
   status_t SendMessage(BMessage message) const;
