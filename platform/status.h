@@ -20,3 +20,12 @@ inline constexpr status_t B_ALREADY_RUNNING = INT32_MIN + 0x3003;
 inline constexpr status_t B_NOT_ALLOWED = INT32_MIN + 15;
 inline constexpr status_t B_ENTRY_NOT_FOUND = INT32_MIN + 0x6003;
 inline constexpr status_t B_DEVICE_FULL = INT32_MIN + 0x6007;
+
+// Storage failures (node attributes and the overflow store).
+inline constexpr status_t B_IO_ERROR = INT32_MIN + 1;
+inline constexpr status_t B_PERMISSION_DENIED = INT32_MIN + 2;
+inline constexpr status_t B_NO_INIT = INT32_MIN + 13;
+inline constexpr status_t B_NOT_SUPPORTED = INT32_MIN + 27;
+inline constexpr status_t B_FILE_ERROR = INT32_MIN + 0x6000;
+inline constexpr status_t B_NAME_TOO_LONG = INT32_MIN + 0x6004;
+inline constexpr status_t B_READ_ONLY_DEVICE = INT32_MIN + 0x6008;

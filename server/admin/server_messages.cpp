@@ -50,7 +50,6 @@ std::string afpLogonMessage() { return CopyMessage(g_afpLoginMessage); }
 std::string afpServerMessage() { return CopyMessage(g_afpSrvrMessage); }
 
 AFP_HANDLER(FPGetServerMessage) {
-  (void)session;
   BAFPBuffer in(request, requestLength);
   in.Advance(2);  // command, pad
   const int16_t type = in.GetInt16();

@@ -11,7 +11,9 @@ class BAFPSession;
 using AFPHandler = int32_t (*)(BAFPSession* session, signed char* request, int32_t requestLength,
                                signed char* reply, int32_t* replyLength);
 
-// Declares a handler of that form.
-#define AFP_HANDLER(name)                                                                  \
-  int32_t name(BAFPSession* session, signed char* request, int32_t requestLength, signed char* reply, \
-               int32_t* replyLength)
+// Declares (or defines) a handler of that form; not every handler uses
+// every argument.
+#define AFP_HANDLER(name)                                                                            \
+  int32_t name([[maybe_unused]] BAFPSession* session, [[maybe_unused]] signed char* request,         \
+               [[maybe_unused]] int32_t requestLength, [[maybe_unused]] signed char* reply,          \
+               [[maybe_unused]] int32_t* replyLength)

@@ -6,6 +6,8 @@
 #include "platform/clock.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/session_token.h"
+#include "server/auth/account_store.h"
+#include "server/volume/volume_registry.h"
 #include "server/dsi/afp_connection.h"
 
 BAFPSession::BAFPSession(BAFPConnection* connection)
@@ -15,14 +17,9 @@ BAFPSession::BAFPSession(BAFPConnection* connection)
       fToken(afpAllocateSessionToken()) {}
 
 BAFPSession::~BAFPSession() {
-  while (true) {
-    BAFPVolume* volume = nullptr;
-    {
-      std::lock_guard<std::recursive_mutex> guard(fLock);
-      if (fOpenVolumes.empty()) break;
-      volume = fOpenVolumes.front();
-    }
-    VolumeClosed(volume);
+  {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    fOpenVolumes.clear();
   }
   afpReleaseSessionToken(fToken);
 }
@@ -38,16 +35,17 @@ uint16_t BAFPSession::GetCurrentRequestID() const { return fClientRequestID.load
 
 uint16_t BAFPSession::GetNextServerRequestID() { return fServerRequestID.fetch_add(1); }
 
-int32_t BAFPSession::VolumeOpened(BAFPVolume* volume) {
+int32_t BAFPSession::VolumeOpened(const VolumeRef& volume) {
   std::lock_guard<std::recursive_mutex> guard(fLock);
   if (static_cast<int32_t>(fOpenVolumes.size()) >= kMaxOpenVolumes) return kFPParamErr;
   fOpenVolumes.push_back(volume);
   return kFPNoErr;
 }
 
-int32_t BAFPSession::VolumeClosed(BAFPVolume* volume) {
+int32_t BAFPSession::VolumeClosed(const BAFPVolume* volume) {
   std::lock_guard<std::recursive_mutex> guard(fLock);
-  const auto found = std::find(fOpenVolumes.begin(), fOpenVolumes.end(), volume);
+  const auto found = std::find_if(fOpenVolumes.begin(), fOpenVolumes.end(),
+                                  [volume](const VolumeRef& open) { return open.get() == volume; });
   if (found == fOpenVolumes.end()) return kFPParamErr;
   fOpenVolumes.erase(found);
   return kFPNoErr;
@@ -55,7 +53,16 @@ int32_t BAFPSession::VolumeClosed(BAFPVolume* volume) {
 
 bool BAFPSession::HasVolumeOpen(const BAFPVolume* volume) {
   std::lock_guard<std::recursive_mutex> guard(fLock);
-  return std::find(fOpenVolumes.begin(), fOpenVolumes.end(), volume) != fOpenVolumes.end();
+  return std::any_of(fOpenVolumes.begin(), fOpenVolumes.end(),
+                     [volume](const VolumeRef& open) { return open.get() == volume; });
+}
+
+bool BAFPSession::HasVolumeOpen(uint16_t volumeID, VolumeRef* volume) {
+  VolumeRef found = FindVolume(volumeID);
+  if (!found) return false;
+  const bool open = HasVolumeOpen(found.get());
+  if (volume != nullptr) *volume = std::move(found);
+  return open;
 }
 
 void BAFPSession::SetClientID(int32_t length, const signed char* id) {
@@ -106,7 +113,33 @@ void BAFPSession::SetAFPVersion(signed char version) { fAFPVersion = version; }
 
 signed char BAFPSession::GetAFPVersion() const { return fAFPVersion; }
 
-bool BAFPSession::IsGuest() const { return fLoginType == kGuestLogin; }
+void BAFPSession::SetUAMLoginInfo(signed char loginType, const AFP_USER_DATA* account) {
+  fLoginType = loginType;
+  if (account != nullptr) fUserName.assign(account->name, strnlen(account->name, kMaxUserNameLength));
+}
+
+int32_t BAFPSession::GetUserInfo(AFP_USER_DATA* out) const {
+  return afpGetUserDataByName(fUserName.c_str(), out) == kFPNoErr ? kFPNoErr : kAFPNoSuchUser;
+}
+
+bool BAFPSession::IsGuest() const { return fLoginType == kLoginGuest; }
+
+bool BAFPSession::IsAdmin() {
+  if (IsGuest()) return false;
+  AFP_USER_DATA account;
+  if (GetUserInfo(&account) != kFPNoErr) {
+    KillSession();
+    return false;
+  }
+  return (account.flags & kAccountAdministrator) != 0;
+}
+
+bool BAFPSession::IsUser() { return !IsGuest() && !IsAdmin(); }
+
+bool BAFPSession::CanChangePassword() const {
+  AFP_USER_DATA account;
+  return GetUserInfo(&account) == kFPNoErr && (account.flags & kAccountMayChangePassword) != 0;
+}
 
 bool BAFPSession::IsAuthenticated() const { return fAuthenticated; }
 

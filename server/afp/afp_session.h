@@ -11,15 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "server/auth/login.h"
+#include "server/volume/afp_volume.h"
+
 class BAFPConnection;
-class BAFPVolume;
+struct AFP_USER_DATA;
 
 inline constexpr int32_t kMaxOpenVolumes = 16;
 inline constexpr int32_t kMaxUserNameLength = 128;
-
-// Login method codes.
-inline constexpr int8_t kNoLogin = 0;
-inline constexpr int8_t kGuestLogin = 1;
 
 // Attention sent to a session that is ended on purpose: server going down,
 // do not reconnect.
@@ -39,10 +38,14 @@ class BAFPSession {
   virtual uint16_t GetCurrentRequestID() const;
   virtual uint16_t GetNextServerRequestID();
 
-  // Open volumes (at most 16; the same volume may be opened twice).
-  virtual int32_t VolumeOpened(BAFPVolume* volume);
-  virtual int32_t VolumeClosed(BAFPVolume* volume);
+  // Open volumes (at most 16; the same volume may be opened twice). The
+  // session keeps each open volume alive.
+  virtual int32_t VolumeOpened(const VolumeRef& volume);
+  virtual int32_t VolumeClosed(const BAFPVolume* volume);
   virtual bool HasVolumeOpen(const BAFPVolume* volume);
+  // Whether the shared volume with that ID is open in this session; the
+  // volume, when one has that ID, is stored through `volume` either way.
+  virtual bool HasVolumeOpen(uint16_t volumeID, VolumeRef* volume);
 
   // Reconnect data.
   virtual void SetClientID(int32_t length, const signed char* id);
@@ -64,7 +67,15 @@ class BAFPSession {
   virtual int32_t GetLogonKey() const;
   virtual void SetAFPVersion(signed char version);
   virtual signed char GetAFPVersion() const;
+  // Sets the login type and, with an account, the user name from it.
+  virtual void SetUAMLoginInfo(signed char loginType, const AFP_USER_DATA* account);
+  // The stored account of the user name: 0, or -4000.
+  virtual int32_t GetUserInfo(AFP_USER_DATA* out) const;
   virtual bool IsGuest() const;
+  // False for guests. An account deleted since login ends the session.
+  virtual bool IsAdmin();
+  virtual bool IsUser();
+  virtual bool CanChangePassword() const;
   virtual bool IsAuthenticated() const;
   virtual void SetIsAuthenticated(bool authenticated);
 
@@ -89,10 +100,10 @@ class BAFPSession {
   std::atomic<uint16_t> fClientRequestID{0};
   std::atomic<uint16_t> fServerRequestID{0};
   signed char fAFPVersion = 0;
-  signed char fLoginType = kNoLogin;
+  signed char fLoginType = kLoginNone;
   bool fAuthenticated = false;
   std::string fUserName;
-  std::vector<BAFPVolume*> fOpenVolumes;
+  std::vector<VolumeRef> fOpenVolumes;
   std::recursive_mutex fLock;
   BAFPConnection* const fConnection;
   std::atomic<bool> fSleeping{false};

@@ -5,12 +5,16 @@
 #include "server/afp/afp_session.h"
 #include "server/afp/server_info.h"
 #include "server/afp/session_control.h"
+#include "server/auth/account_store.h"
+#include "server/auth/login.h"
+#include "server/auth/password_change.h"
+#include "server/volume/volume_commands.h"
 
 // Commands whose handlers are not built yet answer as unimplemented ones do.
 const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, ""},                         // 0
     {FPUnimplemented, "FPByteRangeLock"},          // 1
-    {FPUnimplemented, "FPCloseVol"},               // 2
+    {FPCloseVol, "FPCloseVol"},                    // 2
     {FPUnimplemented, ""},                         // 3
     {FPUnimplemented, "FPCloseFork"},              // 4
     {FPUnimplemented, "FPCopyFile"},               // 5
@@ -18,21 +22,21 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, "FPCreateFile"},             // 7
     {FPUnimplemented, "FPDelete"},                 // 8
     {FPUnimplemented, "FPEnumerate"},              // 9
-    {FPUnimplemented, "FPFlush"},                  // 10
+    {FPFlush, "FPFlush"},                          // 10
     {FPUnimplemented, "FPFlushFork"},              // 11
     {FPUnimplemented, ""},                         // 12
     {FPUnimplemented, ""},                         // 13
     {FPUnimplemented, "FPGetForkParms"},           // 14
     {FPGetSrvrInfo, "FPGetSrvrInfo"},              // 15
     {FPGetSrvrParms, "FPGetSrvrParms"},            // 16
-    {FPUnimplemented, "FPGetVolParms"},            // 17
-    {FPUnimplemented, "FPLogin"},                  // 18
+    {FPGetVolParms, "FPGetVolParms"},              // 17
+    {FPLogin, "FPLogin"},                          // 18
     {FPUnimplemented, "FPContLogin"},              // 19: reached only before login
-    {FPUnimplemented, "FPLogout"},                 // 20
+    {FPLogout, "FPLogout"},                        // 20
     {FPUnimplemented, "FPMapID"},                  // 21
     {FPUnimplemented, ""},                         // 22
     {FPUnimplemented, "FPMoveAndRename"},          // 23
-    {FPUnimplemented, "FPOpenVol"},                // 24
+    {FPOpenVol, "FPOpenVol"},                      // 24
     {FPUnimplemented, ""},                         // 25
     {FPUnimplemented, "FPOpenFork"},               // 26
     {FPUnimplemented, "FPRead"},                   // 27
@@ -44,8 +48,8 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, "FPWrite"},                  // 33
     {FPUnimplemented, "FPGetFileDirParms"},        // 34
     {FPUnimplemented, "FPSetFileDirParms"},        // 35
-    {FPUnimplemented, "FPChangePswd"},             // 36
-    {FPUnimplemented, "FPGetUserInfo"},            // 37
+    {FPChangePswd, "FPChangePswd"},                // 36
+    {FPGetUserInfo, "FPGetUserInfo"},              // 37
     {FPGetServerMessage, "FPGetServerMessage"},    // 38
     {FPUnimplemented, "FPCreateID"},               // 39
     {FPUnimplemented, ""},                         // 40
@@ -71,7 +75,7 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, "FPRead"},                   // 60: 64-bit form
     {FPUnimplemented, "FPWrite"},                  // 61: 64-bit form
     {FPUnimplemented, ""},                         // 62
-    {FPUnimplemented, "FPLogin"},                  // 63: extended form
+    {FPLogin, "FPLogin"},                          // 63: extended form
     {FPGetSessionToken, "FPGetSessionToken"},      // 64
     {FPDisconnectOldSession, "FPDisconnectOldSession"},  // 65
     {FPUnimplemented, "FPEnumerateExt"},           // 66
@@ -87,19 +91,18 @@ namespace {
 
 // FPAddIcon arrives only inside DSI Write requests.
 AFPHandler const kAddIconHandler = FPUnimplemented;
-// The login commands and their continuation, served before login.
-AFPHandler const kLoginHandler = FPUnimplemented;
-AFPHandler const kContLoginHandler = FPUnimplemented;
-
-// Before login a password change is admitted only for an account whose
-// password has expired and may be changed; accounts arrive with the account
-// store, so there is none yet.
-bool PasswordChangeAdmittedBeforeLogin(BAFPSession*) { return false; }
+// Before login a password change is admitted only for the account of the
+// last login attempt, when its password has expired and it may be changed
+// before login.
+bool PasswordChangeAdmittedBeforeLogin(BAFPSession* session) {
+  AFP_USER_DATA account;
+  constexpr uint32_t kRequired = kAccountPasswordExpired | kAccountChangeBeforeLogin;
+  return session->GetUserInfo(&account) == kFPNoErr && (account.flags & kRequired) == kRequired;
+}
 
 }  // namespace
 
 AFP_HANDLER(FPUnimplemented) {
-  (void)session, (void)request, (void)requestLength, (void)reply, (void)replyLength;
   return kFPCallNotSupported;
 }
 
@@ -118,9 +121,9 @@ AFP_HANDLER(FPDispatchCommand) {
       return FPGetSrvrInfo(session, request, requestLength, reply, replyLength);
     case kFPLogin:
     case kFPLoginExt:
-      return kLoginHandler(session, request, requestLength, reply, replyLength);
+      return FPLogin(session, request, requestLength, reply, replyLength);
     case kFPContLogin:
-      return kContLoginHandler(session, request, requestLength, reply, replyLength);
+      return FPContLogin(session, request, requestLength, reply, replyLength);
     case kFPChangePswd:
       if (!PasswordChangeAdmittedBeforeLogin(session)) return kFPNoErr;
       return afpTable[kFPChangePswd].handler(session, request, requestLength, reply, replyLength);

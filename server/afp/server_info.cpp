@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "server/afp/afp_result.h"
+#include "server/auth/account_store.h"
 #include "server/dsi/dsi_protocol.h"
 #include "server/dsi/listener.h"
 #include "server/volume/volume_registry.h"
@@ -24,10 +25,6 @@ void PatchOffset(BAFPBuffer& reply, int32_t field, int32_t value) {
   BAFPBuffer patch(reply.GetBuffer() + field, 2);
   patch.AddInt16(static_cast<int16_t>(value));
 }
-
-// The "Guest" account arrives with the account store; until then there is
-// no guest account to enable, so the guest method is not offered.
-bool GuestMethodListed() { return false; }
 
 }  // namespace
 
@@ -65,17 +62,15 @@ int32_t afpWriteServerInfo(BAFPBuffer& reply, const char* serverName, bool guest
 }
 
 AFP_HANDLER(FPGetSrvrInfo) {
-  (void)session, (void)request, (void)requestLength;
   char name[kServerNameSize];
   afpCopyServerName(name);
   BAFPBuffer out(reply, kReplyAreaSize);
-  const int32_t result = afpWriteServerInfo(out, name, GuestMethodListed());
+  const int32_t result = afpWriteServerInfo(out, name, afpAccountEnabled(kGuestAccountName));
   *replyLength = out.GetDataLength();
   return result;
 }
 
 AFP_HANDLER(FPGetSrvrParms) {
-  (void)session, (void)request, (void)requestLength;
   BAFPBuffer out(reply, kReplyAreaSize);
   out.AddInt32(real_time_clock());
   std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);

@@ -77,7 +77,6 @@ AFP_HANDLER(FPGetSessionToken) {
 }
 
 AFP_HANDLER(FPDisconnectOldSession) {
-  (void)session, (void)reply, (void)replyLength;
   BAFPBuffer in(request, requestLength);
   in.Advance(2);  // command, pad
   in.GetInt16();  // type: not used
@@ -90,7 +89,6 @@ AFP_HANDLER(FPDisconnectOldSession) {
 }
 
 AFP_HANDLER(FPZzzz) {
-  (void)request, (void)requestLength, (void)reply, (void)replyLength;
   // The flags that follow the command are not used; clients may omit them.
   session->SetClientIsSleeping(true);
   return kFPNoErr;

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "platform/find_directory.h"
+#include "server/admin/admin_messages.h"
 #include "server/admin/server_messages.h"
+#include "server/auth/account_store.h"
 #include "server/dsi/listener.h"
 #include "server/dsi/session_manager.h"
 #include "server/volume/volume_registry.h"
@@ -53,8 +55,14 @@ void afpLoadLogonMessage() {
 
 void corvaneApplication::ReadyToRun() {
   afpLoadLogonMessage();
-  std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
-  gAFPVolumeList = new std::vector<BAFPVolume*>();
+  // Guest access stays off until an administrator enables the account.
+  if (afpGetUserDataByName(kGuestAccountName, nullptr) != 0)
+    afpSaveNewUser(kGuestAccountName, "", kAccountGuestDefault);
+  {
+    std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
+    gAFPVolumeList = new std::vector<VolumeRef>();
+  }
+  ShareAllVolumes();
 }
 
 void corvaneApplication::MessageReceived(BMessage* message) {
@@ -66,6 +74,6 @@ void corvaneApplication::MessageReceived(BMessage* message) {
       }
       return;
     default:
-      BApplication::MessageReceived(message);
+      if (!afpHandleAdminMessage(message)) BApplication::MessageReceived(message);
   }
 }

@@ -168,7 +168,10 @@ void BAFPConnection::HandleCommand(signed char* block, uint8_t command, signed c
   const AFPHandler handler = read != nullptr ? read : FPDispatchCommand;
   const int32_t result = handler(fSession.get(), payload, payloadLength, reply, &replyLength);
   FormatAndSendReply(block, static_cast<signed char>(command), result, replyLength);
-  if (read == nullptr && !fSession->IsAuthenticated() && result != kFPAuthContinue) KillSession(false);
+  // Before login only a login in progress keeps the connection: one that
+  // continues, or one whose password expired and must be changed first.
+  const bool loginGoesOn = result == kFPAuthContinue || result == kFPPwdExpiredErr;
+  if (read == nullptr && !fSession->IsAuthenticated() && !loginGoesOn) KillSession(false);
 }
 
 void BAFPConnection::HandleWrite(signed char* block, signed char* payload, int32_t payloadLength) {

@@ -92,15 +92,15 @@ void BAFPSessMgr::Sweep(int32_t now) {
 void BAFPSessMgr::AnnounceChangedVolumes(BAFPConnection* connection, BAFPSession* session) {
   std::lock_guard<std::recursive_mutex> volumes(gAFPVolumeListLock);
   if (gAFPVolumeList == nullptr) return;
-  for (BAFPVolume* volume : *gAFPVolumeList) {
-    if (volume->IsDirty() && session->HasVolumeOpen(volume)) connection->SendAttention(kAttentionVolumeChanged);
+  for (const VolumeRef& volume : *gAFPVolumeList) {
+    if (volume->IsDirty() && session->HasVolumeOpen(volume.get())) connection->SendAttention(kAttentionVolumeChanged);
   }
 }
 
 void BAFPSessMgr::ForgetVolumeChanges() {
   std::lock_guard<std::recursive_mutex> volumes(gAFPVolumeListLock);
   if (gAFPVolumeList == nullptr) return;
-  for (BAFPVolume* volume : *gAFPVolumeList) {
+  for (const VolumeRef& volume : *gAFPVolumeList) {
     if (volume->IsDirty()) volume->MakeClean();
   }
 }

@@ -36,15 +36,15 @@ TEST(SessionRequestIDs, ServerIDsCountFromZero) {
 
 TEST(SessionVolumes, SixteenAtMostAndOnlyOpenOnesClose) {
   BAFPSession session(nullptr);
-  std::vector<std::unique_ptr<BAFPVolume>> volumes;
-  for (int i = 0; i < 17; ++i) volumes.push_back(std::make_unique<BAFPVolume>("/v" + std::to_string(i), 0));
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(session.VolumeOpened(volumes[i].get()), kFPNoErr);
-  EXPECT_EQ(session.VolumeOpened(volumes[16].get()), kFPParamErr);
+  std::vector<VolumeRef> volumes;
+  for (int i = 0; i < 17; ++i) volumes.push_back(std::make_shared<BAFPVolume>("/v" + std::to_string(i), 0));
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(session.VolumeOpened(volumes[i]), kFPNoErr);
+  EXPECT_EQ(session.VolumeOpened(volumes[16]), kFPParamErr);
   EXPECT_FALSE(session.HasVolumeOpen(volumes[16].get()));
   EXPECT_EQ(session.VolumeClosed(volumes[16].get()), kFPParamErr);
   EXPECT_EQ(session.VolumeClosed(volumes[3].get()), kFPNoErr);
   EXPECT_FALSE(session.HasVolumeOpen(volumes[3].get()));
-  EXPECT_EQ(session.VolumeOpened(volumes[16].get()), kFPNoErr);
+  EXPECT_EQ(session.VolumeOpened(volumes[16]), kFPNoErr);
 }
 
 TEST(SessionLogin, TemporaryLogonInfoIgnoresOverlongNames) {

@@ -81,7 +81,7 @@ TEST(ServerParms, ListsSharedVolumesInOrder) {
   signed char reply[4096];
   int32_t length = 0;
   signed char request[] = {16, 0};
-  std::vector<BAFPVolume*>* saved;
+  std::vector<VolumeRef>* saved;
   {
     std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
     saved = gAFPVolumeList;
@@ -91,9 +91,8 @@ TEST(ServerParms, ListsSharedVolumesInOrder) {
   EXPECT_EQ(length, 5);  // time and a count of 0
   EXPECT_EQ(reply[4], 0);
 
-  BAFPVolume first("/srv/Music", 0);
-  BAFPVolume second("/home/ann/Photos/", 2);
-  std::vector<BAFPVolume*> volumes = {&first, &second};
+  std::vector<VolumeRef> volumes = {std::make_shared<BAFPVolume>("/srv/Music", 0),
+                                    std::make_shared<BAFPVolume>("/home/ann/Photos/", 2)};
   {
     std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
     gAFPVolumeList = &volumes;

@@ -73,16 +73,16 @@ TEST(SessionManagerSweep, SleepingClientKeepsItsConnectionForADay) {
 }
 
 TEST(SessionManagerSweep, ChangedVolumeIsAnnouncedOnceToClientsThatHaveItOpen) {
-  BAFPVolume volume("/srv/share", 0);
+  auto volume = std::make_shared<BAFPVolume>("/srv/share", 0);
   {
     std::lock_guard<std::recursive_mutex> guard(gAFPVolumeListLock);
-    if (gAFPVolumeList == nullptr) gAFPVolumeList = new std::vector<BAFPVolume*>();
-    gAFPVolumeList->push_back(&volume);
+    if (gAFPVolumeList == nullptr) gAFPVolumeList = new std::vector<VolumeRef>();
+    gAFPVolumeList->push_back(volume);
   }
   SocketPairConnection opened;
   SocketPairConnection other;
-  ASSERT_EQ(opened.session()->VolumeOpened(&volume), 0);
-  volume.MakeDirty();
+  ASSERT_EQ(opened.session()->VolumeOpened(volume), 0);
+  volume->MakeDirty();
 
   const int32_t now = real_time_clock();
   TestSessionManager()->Sweep(now);
@@ -90,7 +90,7 @@ TEST(SessionManagerSweep, ChangedVolumeIsAnnouncedOnceToClientsThatHaveItOpen) {
   ASSERT_TRUE(attention);
   EXPECT_EQ(attention->command, 8);
   EXPECT_EQ(attention->payload, (std::vector<uint8_t>{0x30, 0x01}));
-  EXPECT_FALSE(volume.IsDirty());
+  EXPECT_FALSE(volume->IsDirty());
   EXPECT_FALSE(other.ReadFrame(300));
 
   TestSessionManager()->Sweep(now);

@@ -1,0 +1,107 @@
+#include "server/auth/password_change.h"
+
+#include <cstring>
+
+#include "server/afp/afp_buffer.h"
+#include "server/afp/afp_result.h"
+#include "server/afp/afp_session.h"
+#include "server/auth/account_store.h"
+#include "server/auth/login.h"
+#include "server/auth/scrambling.h"
+#include "server/dsi/dsi_protocol.h"
+
+namespace {
+
+constexpr uint16_t kMethodSize = 25;
+constexpr uint16_t kUserNameSize = 34;
+constexpr uint16_t kScrambledSize = 49;
+constexpr int32_t kCleartextPasswordLength = 8;
+constexpr int32_t kScrambledPasswordLength = 48;
+// Sessions of "AFP2.2" (or none) name the account in the request; later
+// versions change their own account.
+constexpr signed char kLastVersionNamingTheAccount = 1;
+constexpr int32_t kEveryUserID = 1;
+
+void ReadPascal(BAFPBuffer& in, char* out, uint16_t outSize) {
+  int16_t length = 0;
+  in.GetPascalString(out, outSize, &length);
+}
+
+void Unscramble(char* password, int16_t key) {
+  xorencrypt2(reinterpret_cast<unsigned char*>(password), key, reinterpret_cast<unsigned char*>(password),
+              kScrambledPasswordLength, 0);
+}
+
+}  // namespace
+
+int32_t afpImpChangePswd(const char* name, char* oldPassword, char* newPassword, int16_t key, int16_t loginType) {
+  if (loginType != kLoginCleartext && loginType != kLoginScrambled2) return kFPBadUAM;
+  AFP_USER_DATA account;
+  const int32_t found = afpGetUserDataByName(name, &account);
+  if (found != kFPNoErr) return found;
+  if ((account.flags & kAccountMayChangePassword) == 0) return kFPAccessDenied;
+  if (loginType == kLoginScrambled2) {
+    Unscramble(oldPassword, key);
+    Unscramble(newPassword, key);
+  }
+  if (std::strncmp(oldPassword, account.password, sizeof(account.password)) != 0) return kFPUserNotAuth;
+  if (newPassword[0] == '\0') return kFPPwdTooShortErr;
+  if (std::strncmp(newPassword, account.password, sizeof(account.password)) == 0) return kFPPwdSameErr;
+  std::memset(account.password, 0, sizeof(account.password));
+  std::strncpy(account.password, newPassword, sizeof(account.password) - 1);
+  account.flags &= ~kAccountPasswordExpired;
+  return afpUpdateUserInfo(account);
+}
+
+AFP_HANDLER(FPChangePswd) {
+  // No diagnostic dump of the request: it carries passwords.
+  BAFPBuffer in(request, requestLength);
+  in.Advance(2);
+  char method[kMethodSize];
+  ReadPascal(in, method, sizeof(method));
+  const signed char loginType = afpGetUAMType(method);
+  char name[kUserNameSize] = {};
+  if (session->GetAFPVersion() > kLastVersionNamingTheAccount) {
+    in.Advance(2);
+    std::strncpy(name, session->GetUserName(), sizeof(name) - 1);
+  } else {
+    ReadPascal(in, name, sizeof(name));
+  }
+  if (in.GetDataLength() % 2 != 0) in.Advance(1);
+  if (in.ReadPastEnd()) return kFPParamErr;
+
+  char oldPassword[kScrambledSize] = {};
+  char newPassword[kScrambledSize] = {};
+  int16_t key = 0;
+  switch (loginType) {
+    case kLoginGuest:
+    case kLoginScrambled1:
+      return kFPBadUAM;
+    case kLoginCleartext:
+      in.GetRawData(oldPassword, kCleartextPasswordLength);
+      in.GetRawData(newPassword, kCleartextPasswordLength);
+      break;
+    case kLoginScrambled2:
+      key = in.GetInt16();
+      ReadPascal(in, oldPassword, sizeof(oldPassword));
+      ReadPascal(in, newPassword, sizeof(newPassword));
+      break;
+    default:
+      break;
+  }
+  if (in.ReadPastEnd()) return kFPParamErr;
+  return afpImpChangePswd(name, oldPassword, newPassword, key, loginType);
+}
+
+AFP_HANDLER(FPGetUserInfo) {
+  BAFPBuffer in(request, requestLength);
+  in.Advance(2);  // command, flags
+  in.GetInt32();  // user ID: every user reads as the same ID
+  const int16_t bitmap = in.GetInt16();
+  if (in.ReadPastEnd()) return kFPParamErr;
+  BAFPBuffer out(reply, kReplyAreaSize);
+  out.AddInt16(bitmap);
+  out.AddInt32(kEveryUserID);
+  *replyLength = out.GetDataLength();
+  return kFPNoErr;
+}
