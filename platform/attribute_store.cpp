@@ -25,8 +25,8 @@ constexpr uint8_t kHeaderRecord = 1;
 constexpr uint8_t kPutRecord = 2;
 constexpr uint8_t kRemoveRecord = 3;
 constexpr size_t kRecordFraming = 12;  // length and checksum
-constexpr uint32_t kMaxPayload = 1 << 16;
-constexpr size_t kMaxNameLength = 0xffff;
+constexpr size_t kMaxNameLength = 4096;
+constexpr uint32_t kMaxPayload = 1 << 16;  // more than any record needs
 // A log is rewritten without its dead records once it is this long and
 // more than twice what it would be rewritten.
 constexpr uint64_t kCompactionThreshold = 64 * 1024;
@@ -350,7 +350,10 @@ status_t Container::Create(const std::string& store, const NodeIdentity& owner, 
       return status;
     }
     status = Open(store, id);
-    if (status != B_OK) return status;
+    if (status != B_OK) {
+      rmdir((store + "/" + id).c_str());
+      return status;
+    }
   }
   if (status != B_OK) return status;
 
@@ -361,11 +364,17 @@ status_t Container::Create(const std::string& store, const NodeIdentity& owner, 
   if (status == B_OK && source != nullptr) {
     status = source->Lock(&sourceLock);
     if (status == B_OK) status = source->Refresh();
-    for (auto entry = source->fIndex.entries.begin(); status == B_OK && entry != source->fIndex.entries.end(); ++entry) {
-      const std::string name = ValueFileName(entry->second.serial);
-      if (linkat(source->fDirectory, name.c_str(), fDirectory, name.c_str(), 0) != 0) status = StatusFromErrno(errno);
-    }
     if (status == B_OK) index = source->fIndex;
+    for (auto entry = index.entries.begin(); status == B_OK && entry != index.entries.end();) {
+      const std::string name = ValueFileName(entry->second.serial);
+      if (linkat(source->fDirectory, name.c_str(), fDirectory, name.c_str(), 0) == 0) {
+        ++entry;
+      } else if (errno == ENOENT) {
+        entry = index.entries.erase(entry);  // lost to a system crash: nothing to take along
+      } else {
+        status = StatusFromErrno(errno);
+      }
+    }
   }
   index.owner = owner;
   if (status == B_OK) status = _WriteLog(Snapshot(index));

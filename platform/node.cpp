@@ -138,7 +138,9 @@ class BNode::Attributes {
       if (status != B_ENTRY_NOT_FOUND) return status;
     }
     // From the store. A writer may replace the value file between our look
-    // at the index and the read: then look again.
+    // at the log and the read: then look again. A file the log still names
+    // after that is missing (a system crash lost the change that replaced it).
+    uint64_t missing = 0;
     for (int attempt = 0; attempt < 8; attempt++) {
       Container* container;
       const status_t status = _Current(attempt > 0, &container);
@@ -149,8 +151,10 @@ class BNode::Attributes {
         if (attempt == 0) continue;
         return B_ENTRY_NOT_FOUND;
       }
+      if (entry->serial == missing) return B_BAD_DATA;
       const ssize_t got = container->Read(Entry(*entry), offset, buffer, length);
       if (got != B_ENTRY_NOT_FOUND) return got;
+      missing = entry->serial;
     }
     return B_ERROR;
   }
@@ -182,9 +186,10 @@ class BNode::Attributes {
     const std::string xattr = nameFits ? XattrName(name) : std::string();
     if (nameFits && length <= kXattrSizeMax) {
       if (setxattr(fPath, xattr.c_str(), data, length, 0) == 0) {
-        // Inline now; a store copy would be shadowed: drop it.
-        const status_t status = _DropStoreCopy(name);
-        return status == B_ENTRY_NOT_FOUND || status == B_PERMISSION_DENIED ? B_OK : status;
+        // Written. A store copy is now shadowed: drop it (one that cannot be
+        // dropped now goes with the next write or removal of the name).
+        _DropStoreCopy(name);
+        return B_OK;
       }
       if (errno != ENOSPC && errno != E2BIG && errno != ERANGE) return StatusFromErrno(errno);
     }
@@ -251,7 +256,7 @@ class BNode::Attributes {
     return attribute_store::IsContainerId(*id) ? B_OK : B_ENTRY_NOT_FOUND;
   }
 
-  // The container the node names, its index loaded, or null. Unless
+  // The container the node names, its log read, or null. Unless
   // `fresh`, a container of this node found before is used without asking
   // the node again (a node's own id does not change).
   status_t _Current(bool fresh, Container** out) {
@@ -272,6 +277,7 @@ class BNode::Attributes {
       if (status == B_ENTRY_NOT_FOUND) return B_OK;
       if (status != B_OK) return status;
     }
+    fOwned = false;
     status = fContainer->Refresh();
     if (status == B_ENTRY_NOT_FOUND) {
       fContainer->Close();
@@ -412,7 +418,12 @@ status_t BNode::SetTo(const char* path) {
              identity.birthSeconds = extended.stx_btime.tv_sec;
              identity.birthNanoseconds = extended.stx_btime.tv_nsec;
            }
-           fAttributes = std::make_unique<Attributes>(fd, identity);
+           try {
+             fAttributes = std::make_unique<Attributes>(fd, identity);
+           } catch (...) {
+             close(fd);
+             throw;
+           }
            fFd = fd;
            return B_OK;
          });

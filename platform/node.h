@@ -1,62 +1,67 @@
 // Nodes (files and folders) and their attributes.
 //
 // The attribute "X" of a node is the extended attribute "user.X". Values the
-// file system refuses go to an overflow store instead, transparently:
+// file system refuses go to an overflow store instead, transparently.
 //
 // What goes where
 //   - A value is written inline (setxattr) when it can be. It goes to the
-//     store when the kernel refuses it for size (ENOSPC, E2BIG: ext4 keeps all
-//     attributes of a node in one 4 KiB block; no value may exceed 64 KiB) or
-//     when "user.X" would be longer than the kernel's 255-byte name limit.
+//     store when the kernel refuses it for size (ENOSPC, E2BIG: ext4 keeps
+//     all attributes of a node in one 4 KiB block; no value may exceed
+//     64 KiB) or when "user.X" would pass the kernel's 255-byte name limit.
 //   - Inline wins: an attribute is read inline first, then from the store.
 //     Moving a value to the store commits the store copy before removing the
-//     inline one; moving it back writes inline before dropping the store copy.
-//     A crash in between leaves a shadowed store copy (never read, removed by
-//     the next write or removal of that name), never a lost or mixed value.
-//   - Names under "user.corvane." are the layer's bookkeeping. They never
-//     appear in the listing and the attribute calls refuse them; the
-//     Bookkeeping calls below reach them ("created" is "user.corvane.created",
-//     kept inline or in the store like any value).
+//     inline one; moving it back writes inline before dropping the store
+//     copy. A crash in between leaves a shadowed store copy (never read,
+//     dropped by the next write or removal of that name), never a lost or
+//     mixed value.
+//   - Names under "user.corvane." are the layer's own. The listing leaves
+//     them out and the attribute calls refuse them; the Bookkeeping calls
+//     reach them ("created" is "user.corvane.created", inline or in the
+//     store like any value).
 //
-// The store: "<settings folder>/attribute-store/", mode 0700, outside any
-// shared folder. One container folder per node, named by a random 128-bit id
-// (32 hex digits) that the node carries in "user.corvane.overflow". The id
-// travels with the inode, so the data follows renames and moves made by any
-// program; a new node (also one that reuses a deleted node's inode number)
-// has no id and finds nothing. A container holds:
-//   index       owner (device, inode, birth time), next value serial, and
-//               per attribute (insertion order) its name, size and serial;
-//               checksummed, replaced only by writing "index.tmp" and renaming
-//   v<serial>   one file per value (16 hex digits), written as "tmp.v<serial>"
-//               and renamed; never changed afterwards, removed once the index
-//               no longer names it
-//   lock        flock'ed by writers while they change the index
+// The store: "<settings folder>/attribute-store/", mode 0700, outside every
+// shared folder. One container folder per node, named by a random 128-bit
+// id (32 hex digits) that the node carries in "user.corvane.overflow". The
+// id travels with the inode, so the data follows renames and moves made by
+// any program; a new node (also one that reuses a deleted node's inode
+// number) has no id and finds nothing. A container holds:
+//   log         checksummed records: a header (owner: device, inode, birth
+//               time; next value serial), then one record per change (put:
+//               name, size, serial; removal: name). Appended in place under
+//               the lock; rewritten without dead records (written aside,
+//               renamed over) once mostly dead. Readers read it once per
+//               BNode and then only what was appended, and stop before a
+//               record that is cut short.
+//   v<serial>   one file per value (16 hex digits), written as "tmp.v…"
+//               and renamed; never changed afterwards, removed once the log
+//               no longer names it. Serials are never reused.
+//   lock        flock'ed by writers of the log
 // The store's own "lock" serialises giving a node a container.
 //
 // Copies: a node whose id names a container recorded for another node (cp
-// --preserve=xattr, a move across file systems, a copied file whose original
-// is gone) reads that container as it is, and never writes it. Its first
-// change that touches the store clones the container under a new id (hard
-// links to the value files) and points the node at the clone.
+// --preserve=xattr, a move across file systems) reads that container as it
+// is, and never writes it: its first change that touches the store clones
+// the container under a new id (hard links to the value files) and points
+// the node at the clone.
 //
-// Guarantees: whole-value replacement; a writer that fails or crashes
-// leaves the previous value readable (files are published by rename, the
-// index last). Writes start writeback before each rename, so on ext4's
-// default ordered mode the data reaches the disk before the rename that
-// publishes it; no fsync is waited for. Readers never see a half-written
-// index. The index is read once per BNode and again only when it was
-// replaced; reading one value opens only that value's file. Different BNodes
+// Guarantees: whole-value replacement; a writer that fails or dies leaves
+// the previous value readable, plus at most garbage (a temporary file, a
+// cut-short log record). Readers never see a half-written log record or
+// value. Reading one value opens only that value's file. Different BNodes
 // may be used on different threads (one BNode is not for concurrent use).
+// Nothing is fsync'ed: a system crash may lose the latest changes to the
+// store, and a value replaced or removed just before it may then read as
+// B_BAD_DATA; a value is never read as other bytes.
 //
 // Limits: reading a user attribute needs read permission on the node and
-// writing one write permission (the node is opened with O_PATH, so opening
-// itself needs neither). Without read permission the store's part of the
-// listing is not shown. When a node's attribute block is so full that even
-// the id does not fit, the largest inline attributes are moved into the new
-// container first; a crash between removing such an attribute inline and
-// setting the id leaves it only in the store, unreferenced. Containers of
-// nodes that other programs delete stay in the store (nothing tells the
-// layer about the deletion); each records its owner for a later sweep.
+// writing one needs write permission (the node is opened with O_PATH, so
+// opening needs neither). Without read permission the store's names are not
+// listed and the store cannot be written. When a node's attribute space is
+// so full that even the id does not fit, its largest inline attributes move
+// into the new container first: a crash between removing one inline and
+// setting the id leaves that attribute only in the unreferenced container.
+// Containers of nodes that other programs delete stay in the store (nothing
+// tells the layer); their logs name their owners for a later sweep.
 #pragma once
 
 #include <sys/types.h>

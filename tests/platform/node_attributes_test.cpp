@@ -349,6 +349,64 @@ TEST_F(NodeAttributes, AValueLivesInOnePlaceAndLeavesNothingBehind) {
   EXPECT_EQ(FolderEntries(Store()), (std::vector<std::string>{id, "lock"}));
 }
 
+TEST_F(NodeAttributes, WhatADeadWriterLeftIsHarmless) {
+  const std::string path = NewFile("file");
+  const std::string a = Pattern(70000, 1);
+  const std::string b = Pattern(80000, 2);
+  {
+    BNode node(path.c_str());
+    ASSERT_EQ(node.WriteAttr("a", 0, 0, a.data(), a.size()), static_cast<ssize_t>(a.size()));
+    ASSERT_EQ(node.WriteAttr("b", 0, 0, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+  }
+  const std::string container = Store() + "/" + IdOf(path);
+  // A writer died: in the middle of a log record, before renaming a value
+  // file into place, and between writing "a" inline and dropping its store
+  // copy.
+  std::ofstream(container + "/log", std::ios::app) << std::string("\x40\x00\x00\x00partial", 11);
+  std::ofstream(container + "/tmp.v00000000000000ff") << "half a value";
+  const std::string small = Pattern(20, 3);
+  ASSERT_EQ(setxattr(path.c_str(), "user.a", small.data(), small.size(), 0), 0);
+
+  BNode node(path.c_str());
+  EXPECT_EQ(Walk(node), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(ReadWhole(node, "a"), small);  // the inline copy is the newer one
+  EXPECT_EQ(ReadWhole(node, "b"), b);
+  const std::string c = Pattern(90000, 4);
+  ASSERT_EQ(node.WriteAttr("c", 0, 0, c.data(), c.size()), static_cast<ssize_t>(c.size()));
+  ASSERT_EQ(node.RemoveAttr("a"), B_OK);
+
+  BNode fresh(path.c_str());
+  EXPECT_EQ(Walk(fresh), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(ReadWhole(fresh, "a"), std::nullopt);  // no older copy comes back
+  EXPECT_EQ(ReadWhole(fresh, "c"), c);
+}
+
+TEST_F(NodeAttributes, TheStoreLogIsCompactedUnderItsReaders) {
+  // A 255-byte name lives in the store whatever its size: each change of
+  // it adds a record of about 300 bytes to the container's log.
+  const std::string path = NewFile("file");
+  const std::string name(255, 'n');
+  const std::string other(254, 'o');
+  BNode writer(path.c_str());
+  ASSERT_EQ(writer.WriteAttr(other.c_str(), 0, 0, "kept", 4), 4);
+  BNode reader(path.c_str());
+  ASSERT_EQ(Walk(reader), std::vector<std::string>{other});  // has read the log
+
+  std::string last;
+  for (uint32_t i = 0; i < 1000; i++) {
+    last = Pattern(16, i);
+    ASSERT_EQ(writer.WriteAttr(name.c_str(), 0, 0, last.data(), last.size()), 16);
+  }
+  struct stat info;
+  ASSERT_EQ(stat((Store() + "/" + IdOf(path) + "/log").c_str(), &info), 0);
+  EXPECT_LT(info.st_size, 64 * 1024) << "1000 records and never compacted";
+  EXPECT_EQ(ValueFiles(IdOf(path)), 2u);
+
+  EXPECT_EQ(ReadWhole(reader, name), last);
+  EXPECT_EQ(ReadWhole(reader, other), "kept");
+  EXPECT_EQ(Walk(reader), (std::vector<std::string>{name, other}));  // the store's names are sorted
+}
+
 TEST_F(NodeAttributes, ReusedInodeNumberStartsEmpty) {
   const std::string first = NewFile("first");
   const std::string fork = Pattern(100000, 1);
