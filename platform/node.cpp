@@ -119,6 +119,15 @@ class BNode::Attributes {
 
   ssize_t Read(const std::string& name, off_t offset, void* buffer, size_t length) {
     if (offset < 0) return B_BAD_VALUE;
+    const ssize_t got = _ReadOnce(name, offset, buffer, length);
+    // A writer moving the value from the store back inline writes it inline
+    // before it drops the store copy: a read that missed inline and then
+    // found the store copy gone looks inline once more.
+    if (got == B_ENTRY_NOT_FOUND && NameFitsInline(name)) return _ReadOnce(name, offset, buffer, length);
+    return got;
+  }
+
+  ssize_t _ReadOnce(const std::string& name, off_t offset, void* buffer, size_t length) {
     if (NameFitsInline(name)) {
       const std::string xattr = XattrName(name);
       if (offset == 0 && length > 0) {

@@ -184,10 +184,11 @@ status_t SignatureServer::Start(const char* signature, std::shared_ptr<MessagePo
   unlink(state->socketPath.c_str());
   state->listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (state->listener.Get() < 0) return B_ERROR;
-  const mode_t oldMask = umask(0177);
-  const int bound = bind(state->listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  umask(oldMask);
-  if (bound != 0 || chmod(state->socketPath.c_str(), 0600) != 0 || listen(state->listener.Get(), 16) != 0)
+  // Made owner-only before it listens; peers are checked on every
+  // connection as well (the process-wide umask is not touched: other
+  // threads may be creating files).
+  if (bind(state->listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      chmod(state->socketPath.c_str(), 0600) != 0 || listen(state->listener.Get(), 16) != 0)
     return B_ERROR;
 
   if (SpawnThread([state] { AcceptLoop(state); }, "signature_listen", kNormalPriority) < 0)

@@ -8,8 +8,8 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 
 tools/install-deps.sh --build
-cmake -S . -B build -G Ninja -DCORVANE_TESTS=OFF >/dev/null
-ninja -C build corvane corvane-admin uamshare client_uam
+cmake -S . -B build-demo -G Ninja -DCORVANE_TESTS=OFF >/dev/null
+ninja -C build-demo corvane corvane-admin uamshare client_uam
 
 settings="$top/demo/settings"
 share="$top/demo/share"
@@ -27,9 +27,9 @@ else
   port=10548
 fi
 export CORVANE_SETTINGS_DIR="$settings"
-admin=build/bin/corvane-admin
+admin=build-demo/bin/corvane-admin
 
-build/bin/corvane --port "$port" &
+build-demo/bin/corvane --port "$port" &
 server=$!
 trap 'kill -TERM "$server" 2>/dev/null; wait "$server"' INT TERM
 

@@ -9,7 +9,7 @@ tools/install-deps.sh
 run_suite() {
   local dir=$1; shift
   echo "== build ${dir} $*"
-  cmake -S . -B "$dir" -G Ninja -DCORVANE_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCORVANE_WERROR=ON -DCORVANE_TESTS=ON "$@" >/dev/null
   ninja -C "$dir"
   echo "== test ${dir}"
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
