@@ -17,41 +17,9 @@
 #include "platform/message.h"
 #include "platform/messenger.h"
 #include "platform/status.h"
+#include "server/admin/admin_protocol.h"
 
 namespace {
-
-constexpr const char* kServerSignature = "application/x-vnd.corvane";
-constexpr const char* kLogonMessageFileName = "afpLogonMessage";
-
-constexpr uint32_t kSucceeded = FourCC("succ");
-constexpr uint32_t kAddShare = FourCC("adds");
-constexpr uint32_t kRemoveShare = FourCC("rems");
-constexpr uint32_t kGetShareFlags = FourCC("gflg");
-constexpr uint32_t kSetShareFlags = FourCC("sflg");
-constexpr uint32_t kGetVolumeName = FourCC("gvol");
-constexpr uint32_t kGetVolumePath = FourCC("gvnm");
-constexpr uint32_t kSendServerMessage = FourCC("send");
-constexpr uint32_t kUpdateLogonMessage = FourCC("updt");
-constexpr uint32_t kAddUser = FourCC("addu");
-constexpr uint32_t kUpdateUser = FourCC("updu");
-constexpr uint32_t kDeleteUser = FourCC("delu");
-constexpr uint32_t kGetUserByName = FourCC("geti");
-constexpr uint32_t kGetUserByIndex = FourCC("getu");
-constexpr uint32_t kGetGuestsAllowed = FourCC("allg");
-constexpr uint32_t kSetGuestsAllowed = FourCC("sall");
-constexpr uint32_t kGetBytesSent = FourCC("gsnt");
-constexpr uint32_t kGetBytesReceived = FourCC("grcv");
-constexpr uint32_t kGetBytesPerSecond = FourCC("gbps");
-constexpr uint32_t kGetDsiPackets = FourCC("gdsi");
-constexpr uint32_t kGetOpenSessions = FourCC("gusr");
-
-constexpr const char* kTextField = "afp-string";
-constexpr const char* kIndexField = "afp-int16";
-constexpr const char* kFlagsField = "afp-int32";
-constexpr const char* kCounterField = "afp-int64";
-constexpr const char* kBoolField = "afp-bool";
-constexpr const char* kUserField = "user-string";
-constexpr const char* kPasswordField = "pswd-string";
 
 static_assert(AFP_RESULT_FAIL == static_cast<int32_t>(FourCC("fail")));
 static_assert(AFP_RESULT_NO_REPLY == static_cast<int32_t>(B_NO_REPLY));
@@ -74,7 +42,7 @@ Answer Ask(const BMessage& request) {
   if (sent != B_OK) {
     answer.result = sent;
   } else {
-    answer.result = answer.reply.what == kSucceeded ? 0 : static_cast<int32_t>(answer.reply.what);
+    answer.result = answer.reply.what == kAdminSuccess ? 0 : static_cast<int32_t>(answer.reply.what);
   }
   return answer;
 }
@@ -96,13 +64,13 @@ bool CopyOut(const std::string& value, char (&out)[N]) {
 
 BMessage WithIndex(uint32_t code, int16_t index) {
   BMessage request(code);
-  request.AddInt16(kIndexField, index);
+  request.AddInt16(kAdminIndexField, index);
   return request;
 }
 
 BMessage WithText(uint32_t code, const std::string& text) {
   BMessage request(code);
-  request.AddString(kTextField, text);
+  request.AddString(kAdminTextField, text);
   return request;
 }
 
@@ -112,18 +80,18 @@ int32_t AskShareText(uint32_t code, int16_t index, afp_string* out) {
   const Answer answer = Ask(WithIndex(code, index));
   if (answer.result != 0) return answer.result;
   std::string value;
-  if (answer.reply.FindString(kTextField, &value) != B_OK) return AFP_RESULT_FAIL;
+  if (answer.reply.FindString(kAdminTextField, &value) != B_OK) return AFP_RESULT_FAIL;
   if (out != nullptr && !CopyOut(value, out->text)) return AFP_RESULT_FAIL;
   return 0;
 }
 
 int32_t SetShareFlags(const std::string& path, uint32_t flags) {
-  BMessage request = WithText(kSetShareFlags, path);
-  request.AddInt32(kFlagsField, static_cast<int32_t>(flags));
+  BMessage request = WithText(kAdminSetShareFlags, path);
+  request.AddInt32(kAdminFlagsField, static_cast<int32_t>(flags));
   return Ask(request).result;
 }
 
-int32_t RemoveShare(const std::string& path) { return Ask(WithText(kRemoveShare, path)).result; }
+int32_t RemoveShare(const std::string& path) { return Ask(WithText(kAdminRemoveShare, path)).result; }
 
 // The folder's absolute path as the server should record it: the real path
 // of its parent folder plus its own name, so a final symbolic link is not
@@ -170,8 +138,8 @@ int32_t AddShare(const afp_entry_ref& folder, std::optional<uint32_t> flags, afp
   std::string path;
   const int32_t checked = ResolveShareFolder(folder, &path);
   if (checked != 0) return checked;
-  BMessage request = WithText(kAddShare, path);
-  if (flags) request.AddInt32(kFlagsField, static_cast<int32_t>(*flags));
+  BMessage request = WithText(kAdminAddShare, path);
+  if (flags) request.AddInt32(kAdminFlagsField, static_cast<int32_t>(*flags));
   const int32_t result = Ask(request).result;
   if (result == 0 && pathOut != nullptr) CopyOut(path, pathOut->path);
   return result;
@@ -188,12 +156,12 @@ struct AccountReply {
 AccountReply ReadAccount(const BMessage& reply) {
   AccountReply account;
   std::string text;
-  if (reply.FindString(kUserField, &text) == B_OK) account.name = text;
-  if (reply.FindString(kPasswordField, &text) == B_OK) account.password = text;
+  if (reply.FindString(kAdminUserField, &text) == B_OK) account.name = text;
+  if (reply.FindString(kAdminPasswordField, &text) == B_OK) account.password = text;
   int32_t flags = 0;
-  if (reply.FindInt32(kFlagsField, &flags) == B_OK) account.flags = static_cast<uint32_t>(flags);
+  if (reply.FindInt32(kAdminFlagsField, &flags) == B_OK) account.flags = static_cast<uint32_t>(flags);
   bool enabled = false;
-  if (reply.FindBool(kBoolField, &enabled) == B_OK) {
+  if (reply.FindBool(kAdminBoolField, &enabled) == B_OK) {
     account.enabled = enabled;
   } else if (account.flags) {
     account.enabled = (*account.flags & AFP_ACCOUNT_ENABLED) != 0;
@@ -219,26 +187,26 @@ int32_t AskAccount(const BMessage& request, AccountReply* account) {
 
 BMessage UserRequest(uint32_t code, const char* name) {
   BMessage request(code);
-  request.AddString(kUserField, TextOf(name));
+  request.AddString(kAdminUserField, TextOf(name));
   return request;
 }
 
 BMessage AccountRequest(uint32_t code, const char* name, const char* password) {
   BMessage request = UserRequest(code, name);
-  request.AddString(kPasswordField, TextOf(password));
+  request.AddString(kAdminPasswordField, TextOf(password));
   return request;
 }
 
 int32_t AskCounter(uint32_t code, int64_t* value) {
   const Answer answer = Ask(BMessage(code));
   if (answer.result != 0) return answer.result;
-  return answer.reply.FindInt64(kCounterField, value) == B_OK ? 0 : AFP_RESULT_FAIL;
+  return answer.reply.FindInt64(kAdminCounterField, value) == B_OK ? 0 : AFP_RESULT_FAIL;
 }
 
 int32_t AskValue(uint32_t code, int32_t* value) {
   const Answer answer = Ask(BMessage(code));
   if (answer.result != 0) return answer.result;
-  return answer.reply.FindInt32(kFlagsField, value) == B_OK ? 0 : AFP_RESULT_FAIL;
+  return answer.reply.FindInt32(kAdminFlagsField, value) == B_OK ? 0 : AFP_RESULT_FAIL;
 }
 
 }  // namespace
@@ -246,14 +214,14 @@ int32_t AskValue(uint32_t code, int32_t* value) {
 extern "C" {
 
 int32_t AFPGetVolumePathFromIndex(int16_t index, afp_string* path) {
-  return AskShareText(kGetVolumePath, index, path);
+  return AskShareText(kAdminGetVolumePath, index, path);
 }
 
 int32_t AFPGetVolumeFlagsFromPath(const afp_string* path, uint32_t* flags) {
   if (flags == nullptr) return AFP_RESULT_NULL_POINTER;
-  const Answer answer = Ask(WithText(kGetShareFlags, TextOf(path)));
+  const Answer answer = Ask(WithText(kAdminGetShareFlags, TextOf(path)));
   int32_t value = 0;
-  if (answer.result != 0 || answer.reply.FindInt32(kFlagsField, &value) != B_OK)
+  if (answer.result != 0 || answer.reply.FindInt32(kAdminFlagsField, &value) != B_OK)
     return AFP_RESULT_FAIL;
   *flags = static_cast<uint32_t>(value);
   return 0;
@@ -297,7 +265,7 @@ int32_t AFPAddShareWithFlags(afp_entry_ref folder, uint32_t flags, afp_path* pat
 
 int32_t AFPGetVolumeNameFromIndex(int16_t index, afp_string* name) {
   if (name == nullptr) return AFP_RESULT_NULL_POINTER;
-  return AskShareText(kGetVolumeName, index, name);
+  return AskShareText(kAdminGetVolumeName, index, name);
 }
 
 int32_t AFPSaveLogonMessage(const char* text, int32_t length) {
@@ -328,7 +296,7 @@ int32_t AFPSaveLogonMessage(const char* text, int32_t length) {
     }
     close(folderFd);
   }
-  return Ask(WithText(kUpdateLogonMessage, TextOf(text))).result;
+  return Ask(WithText(kAdminUpdateLogonMessage, TextOf(text))).result;
 }
 
 int32_t AFPGetLogonMessage(char* buffer, int32_t size) {
@@ -352,32 +320,32 @@ int32_t AFPGetLogonMessage(char* buffer, int32_t size) {
 }
 
 int32_t AFPSendServerMessage(const char* text) {
-  return Ask(WithText(kSendServerMessage, TextOf(text))).result;
+  return Ask(WithText(kAdminSendServerMessage, TextOf(text))).result;
 }
 
 bool AFPGetGuestsAllowed(void) {
-  const Answer answer = Ask(BMessage(kGetGuestsAllowed));
+  const Answer answer = Ask(BMessage(kAdminGetGuestsAllowed));
   bool allowed = false;
-  if (answer.result != 0 || answer.reply.FindBool(kBoolField, &allowed) != B_OK) return false;
+  if (answer.result != 0 || answer.reply.FindBool(kAdminBoolField, &allowed) != B_OK) return false;
   return allowed;
 }
 
 int32_t AFPSetGuestsAllowed(bool allowed) {
-  BMessage request(kSetGuestsAllowed);
-  request.AddBool(kBoolField, allowed);
+  BMessage request(kAdminSetGuestsAllowed);
+  request.AddBool(kAdminBoolField, allowed);
   return Ask(request).result;
 }
 
 int32_t AFPGetIndUser(int16_t index, afp_string* name, afp_string* password, bool* enabled) {
   AccountReply account;
-  const int32_t result = AskAccount(WithIndex(kGetUserByIndex, index), &account);
+  const int32_t result = AskAccount(WithIndex(kAdminGetIndUser, index), &account);
   if (result != 0) return result;
   return CopyAccount(account, name, password, enabled) ? 0 : AFP_RESULT_FAIL;
 }
 
 int32_t AFPGetUserInfo(const char* name, afp_string* password, bool* enabled) {
   AccountReply account;
-  const int32_t result = AskAccount(UserRequest(kGetUserByName, name), &account);
+  const int32_t result = AskAccount(UserRequest(kAdminGetUser, name), &account);
   if (result != 0) return result;
   return CopyAccount(account, nullptr, password, enabled) ? 0 : AFP_RESULT_FAIL;
 }
@@ -386,7 +354,7 @@ int32_t AFPGetIndUserFlags(int16_t index, afp_string* name, afp_string* password
                            uint32_t* flags) {
   if (flags == nullptr) return AFP_RESULT_NULL_POINTER;
   AccountReply account;
-  const int32_t result = AskAccount(WithIndex(kGetUserByIndex, index), &account);
+  const int32_t result = AskAccount(WithIndex(kAdminGetIndUser, index), &account);
   if (result != 0) return result;
   if (!account.flags || !CopyAccount(account, name, password, nullptr)) return AFP_RESULT_FAIL;
   *flags = *account.flags;
@@ -396,7 +364,7 @@ int32_t AFPGetIndUserFlags(int16_t index, afp_string* name, afp_string* password
 int32_t AFPGetUserFlags(const char* name, afp_string* password, uint32_t* flags) {
   if (flags == nullptr) return AFP_RESULT_NULL_POINTER;
   AccountReply account;
-  const int32_t result = AskAccount(UserRequest(kGetUserByName, name), &account);
+  const int32_t result = AskAccount(UserRequest(kAdminGetUser, name), &account);
   if (result != 0) return result;
   if (!account.flags || !CopyAccount(account, nullptr, password, nullptr)) return AFP_RESULT_FAIL;
   *flags = *account.flags;
@@ -404,41 +372,41 @@ int32_t AFPGetUserFlags(const char* name, afp_string* password, uint32_t* flags)
 }
 
 int32_t AFPAddUser(const char* name, const char* password, bool enabled) {
-  BMessage request = AccountRequest(kAddUser, name, password);
-  request.AddBool(kBoolField, enabled);
+  BMessage request = AccountRequest(kAdminAddUser, name, password);
+  request.AddBool(kAdminBoolField, enabled);
   return Ask(request).result;
 }
 
 int32_t AFPUpdateUserProperties(const char* name, const char* password, bool enabled) {
-  BMessage request = AccountRequest(kUpdateUser, name, password);
-  request.AddBool(kBoolField, enabled);
+  BMessage request = AccountRequest(kAdminUpdateUser, name, password);
+  request.AddBool(kAdminBoolField, enabled);
   return Ask(request).result;
 }
 
 int32_t AFPAddUserWithFlags(const char* name, const char* password, uint32_t flags) {
-  BMessage request = AccountRequest(kAddUser, name, password);
-  request.AddInt32(kFlagsField, static_cast<int32_t>(flags));
+  BMessage request = AccountRequest(kAdminAddUser, name, password);
+  request.AddInt32(kAdminFlagsField, static_cast<int32_t>(flags));
   return Ask(request).result;
 }
 
 int32_t AFPUpdateUserWithFlags(const char* name, const char* password, uint32_t flags) {
-  BMessage request = AccountRequest(kUpdateUser, name, password);
-  request.AddInt32(kFlagsField, static_cast<int32_t>(flags));
+  BMessage request = AccountRequest(kAdminUpdateUser, name, password);
+  request.AddInt32(kAdminFlagsField, static_cast<int32_t>(flags));
   return Ask(request).result;
 }
 
-int32_t AFPDeleteUser(const char* name) { return Ask(UserRequest(kDeleteUser, name)).result; }
+int32_t AFPDeleteUser(const char* name) { return Ask(UserRequest(kAdminDeleteUser, name)).result; }
 
 int32_t AFPGetServerStatistics(afp_server_stats* stats) {
   if (stats == nullptr) return AFP_RESULT_NULL_POINTER;
   afp_server_stats read{};
   int32_t bytesPerSecond = 0;
   int32_t dsiPackets = 0;
-  int32_t result = AskCounter(kGetBytesSent, &read.bytes_sent);
-  if (result == 0) result = AskCounter(kGetBytesReceived, &read.bytes_received);
-  if (result == 0) result = AskValue(kGetBytesPerSecond, &bytesPerSecond);
-  if (result == 0) result = AskValue(kGetDsiPackets, &dsiPackets);
-  if (result == 0) result = AskValue(kGetOpenSessions, &read.open_sessions);
+  int32_t result = AskCounter(kAdminBytesSent, &read.bytes_sent);
+  if (result == 0) result = AskCounter(kAdminBytesReceived, &read.bytes_received);
+  if (result == 0) result = AskValue(kAdminBytesPerSecond, &bytesPerSecond);
+  if (result == 0) result = AskValue(kAdminPacketsProcessed, &dsiPackets);
+  if (result == 0) result = AskValue(kAdminOpenSessions, &read.open_sessions);
   if (result != 0) return result;
   read.bytes_per_second = static_cast<uint32_t>(bytesPerSecond);
   read.dsi_packets = static_cast<uint32_t>(dsiPackets);

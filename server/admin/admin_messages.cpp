@@ -14,15 +14,6 @@
 
 namespace {
 
-// Field names.
-constexpr const char* kStringField = "afp-string";
-constexpr const char* kInt16Field = "afp-int16";
-constexpr const char* kInt32Field = "afp-int32";
-constexpr const char* kInt64Field = "afp-int64";
-constexpr const char* kBoolField = "afp-bool";
-constexpr const char* kUserField = "user-string";
-constexpr const char* kPasswordField = "pswd-string";
-
 void Answer(BMessage* message, uint32_t code) {
   if (message->IsSourceWaiting()) message->SendReply(code);
 }
@@ -42,22 +33,22 @@ bool FindText(const BMessage* message, const char* field, std::string* text) {
 // Account flags from "afp-int32", or the enabled bit from "afp-bool".
 bool FindAccountFlags(const BMessage* message, uint32_t current, uint32_t* flags) {
   int32_t value = 0;
-  if (message->FindInt32(kInt32Field, &value) == B_OK) {
+  if (message->FindInt32(kAdminFlagsField, &value) == B_OK) {
     *flags = static_cast<uint32_t>(value);
     return true;
   }
   bool enabled = false;
-  if (message->FindBool(kBoolField, &enabled) != B_OK) return false;
+  if (message->FindBool(kAdminBoolField, &enabled) != B_OK) return false;
   *flags = enabled ? current | kAccountEnabled : current & ~kAccountEnabled;
   return true;
 }
 
 BMessage AccountReply(const AFP_USER_DATA& account) {
   BMessage reply = Success();
-  reply.AddString(kUserField, std::string(account.name, strnlen(account.name, sizeof(account.name))));
-  reply.AddString(kPasswordField, std::string(account.password, strnlen(account.password, sizeof(account.password))));
-  reply.AddInt32(kInt32Field, static_cast<int32_t>(account.flags));
-  reply.AddBool(kBoolField, (account.flags & kAccountEnabled) != 0);
+  reply.AddString(kAdminUserField, std::string(account.name, strnlen(account.name, sizeof(account.name))));
+  reply.AddString(kAdminPasswordField, std::string(account.password, strnlen(account.password, sizeof(account.password))));
+  reply.AddInt32(kAdminFlagsField, static_cast<int32_t>(account.flags));
+  reply.AddBool(kAdminBoolField, (account.flags & kAccountEnabled) != 0);
   return reply;
 }
 
@@ -65,8 +56,8 @@ void AddShare(BMessage* message) {
   std::string path;
   int32_t flags = 0;
   VolumeStorageData record;
-  if (!FindText(message, kStringField, &path)) return Answer(message, kAdminFailure);
-  message->FindInt32(kInt32Field, &flags);
+  if (!FindText(message, kAdminTextField, &path)) return Answer(message, kAdminFailure);
+  message->FindInt32(kAdminFlagsField, &flags);
   if (!afpMakeVolumeRecord(path.c_str(), static_cast<uint32_t>(flags), &record)) return Answer(message, kAdminFailure);
   SaveVolumeData(&record);
   Answer(message, StartSharingVolume(&record) == 0 ? kAdminSuccess : static_cast<uint32_t>(kAFPStartSharingFailed));
@@ -74,7 +65,7 @@ void AddShare(BMessage* message) {
 
 void RemoveShare(BMessage* message) {
   std::string path;
-  if (!FindText(message, kStringField, &path)) return Answer(message, kAdminFailure);
+  if (!FindText(message, kAdminTextField, &path)) return Answer(message, kAdminFailure);
   if (StopSharingVolume(path.c_str()) != 0) return Answer(message, kAFPStopSharingFailed);
   RemoveVolumeData(path.c_str());
   Answer(message, kAdminSuccess);
@@ -83,10 +74,10 @@ void RemoveShare(BMessage* message) {
 void GetShareFlags(BMessage* message) {
   std::string path;
   VolumeStorageData record;
-  if (!FindText(message, kStringField, &path) || GetVolumeData(path.c_str(), &record) != 0)
+  if (!FindText(message, kAdminTextField, &path) || GetVolumeData(path.c_str(), &record) != 0)
     return Answer(message, kAdminFailure);
   BMessage reply = Success();
-  reply.AddInt32(kInt32Field, static_cast<int32_t>(record.flags));
+  reply.AddInt32(kAdminFlagsField, static_cast<int32_t>(record.flags));
   Answer(message, reply);
 }
 
@@ -94,7 +85,7 @@ void SetShareFlags(BMessage* message) {
   std::string path;
   int32_t flags = 0;
   VolumeStorageData record;
-  if (!FindText(message, kStringField, &path) || message->FindInt32(kInt32Field, &flags) != B_OK ||
+  if (!FindText(message, kAdminTextField, &path) || message->FindInt32(kAdminFlagsField, &flags) != B_OK ||
       GetVolumeData(path.c_str(), &record) != 0)
     return Answer(message, kAdminFailure);
   record.flags = static_cast<uint32_t>(flags);
@@ -105,7 +96,7 @@ void SetShareFlags(BMessage* message) {
 // 'gvol' and 'gvnm': the name or the path of the share at an index.
 void DescribeShare(BMessage* message, bool path) {
   int16_t index = 0;
-  if (message->FindInt16(kInt16Field, &index) != B_OK) return;
+  if (message->FindInt16(kAdminIndexField, &index) != B_OK) return;
   const auto position = static_cast<uint16_t>(index);
   VolumeRef volume;
   {
@@ -114,13 +105,13 @@ void DescribeShare(BMessage* message, bool path) {
   }
   if (!volume) return Answer(message, kAdminFailure);
   BMessage reply = Success();
-  reply.AddString(kStringField, path ? volume->GetPath() : std::string(volume->GetVolumeName()));
+  reply.AddString(kAdminTextField, path ? volume->GetPath() : std::string(volume->GetVolumeName()));
   Answer(message, reply);
 }
 
 void SetMessage(BMessage* message, bool server) {
   std::string text;
-  if (!FindText(message, kStringField, &text)) return Answer(message, kAFPMissingTextField);
+  if (!FindText(message, kAdminTextField, &text)) return Answer(message, kAFPMissingTextField);
   const int32_t result = server ? afp_SetServerMessage(text.c_str()) : afp_SetLogonMessage(text.c_str());
   if (result != 0) return Answer(message, kAdminFailure);
   if (server) {
@@ -133,8 +124,8 @@ void AddUser(BMessage* message) {
   std::string name;
   std::string password;
   uint32_t flags = 0;
-  if (!FindText(message, kUserField, &name)) return Answer(message, kAdminFailure);
-  if (!FindText(message, kPasswordField, &password) || !FindAccountFlags(message, 0, &flags)) return;
+  if (!FindText(message, kAdminUserField, &name)) return Answer(message, kAdminFailure);
+  if (!FindText(message, kAdminPasswordField, &password) || !FindAccountFlags(message, 0, &flags)) return;
   Answer(message, afpSaveNewUser(name.c_str(), password.c_str(), flags) == kFPNoErr ? kAdminSuccess : kAdminFailure);
 }
 
@@ -142,7 +133,7 @@ void UpdateUser(BMessage* message) {
   std::string name;
   std::string password;
   AFP_USER_DATA account;
-  if (!FindText(message, kUserField, &name) || !FindText(message, kPasswordField, &password) ||
+  if (!FindText(message, kAdminUserField, &name) || !FindText(message, kAdminPasswordField, &password) ||
       password.size() >= sizeof(account.password) || afpGetUserDataByName(name.c_str(), &account) != kFPNoErr ||
       !FindAccountFlags(message, account.flags, &account.flags))
     return Answer(message, kAdminFailure);
@@ -153,7 +144,7 @@ void UpdateUser(BMessage* message) {
 
 void DeleteUser(BMessage* message) {
   std::string name;
-  if (!FindText(message, kUserField, &name)) return Answer(message, kAdminFailure);
+  if (!FindText(message, kAdminUserField, &name)) return Answer(message, kAdminFailure);
   afpDeleteUser(name.c_str());
   Answer(message, kAdminSuccess);
 }
@@ -161,7 +152,7 @@ void DeleteUser(BMessage* message) {
 void GetUser(BMessage* message) {
   std::string name;
   AFP_USER_DATA account;
-  if (!FindText(message, kUserField, &name)) return;
+  if (!FindText(message, kAdminUserField, &name)) return;
   if (afpGetUserDataByName(name.c_str(), &account) != kFPNoErr) return Answer(message, kAdminFailure);
   Answer(message, AccountReply(account));
 }
@@ -169,21 +160,21 @@ void GetUser(BMessage* message) {
 void GetIndUser(BMessage* message) {
   int16_t index = 0;
   AFP_USER_DATA account;
-  if (message->FindInt16(kInt16Field, &index) != B_OK || afpGetIndUser(&account, index) != kFPNoErr)
+  if (message->FindInt16(kAdminIndexField, &index) != B_OK || afpGetIndUser(&account, index) != kFPNoErr)
     return Answer(message, kAdminFailure);
   Answer(message, AccountReply(account));
 }
 
 void GetGuestsAllowed(BMessage* message) {
   BMessage reply = Success();
-  reply.AddBool(kBoolField, afpAccountEnabled(kGuestAccountName));
+  reply.AddBool(kAdminBoolField, afpAccountEnabled(kGuestAccountName));
   Answer(message, reply);
 }
 
 // Guest access is the enabled bit of the "Guest" account.
 void SetGuestsAllowed(BMessage* message) {
   bool allowed = false;
-  if (message->FindBool(kBoolField, &allowed) != B_OK) return Answer(message, kAdminFailure);
+  if (message->FindBool(kAdminBoolField, &allowed) != B_OK) return Answer(message, kAdminFailure);
   AFP_USER_DATA guest;
   int32_t result;
   if (afpGetUserDataByName(kGuestAccountName, &guest) == kFPNoErr) {
@@ -250,13 +241,13 @@ bool afpHandleAdminMessage(BMessage* message) {
     case kAdminGetIndUser: GetIndUser(message); break;
     case kAdminGetGuestsAllowed: GetGuestsAllowed(message); break;
     case kAdminSetGuestsAllowed: SetGuestsAllowed(message); break;
-    case kAdminBytesSent: AnswerStatistic(message, kInt64Field, gAFPStats.Net_BytesSent()); break;
-    case kAdminBytesReceived: AnswerStatistic(message, kInt64Field, gAFPStats.Net_BytesRecv()); break;
-    case kAdminBytesPerSecond: AnswerStatistic(message, kInt32Field, gAFPStats.Net_BytesPerSecond()); break;
-    case kAdminPacketsProcessed: AnswerStatistic(message, kInt32Field, gAFPStats.DSI_NumPacketsProcessed()); break;
+    case kAdminBytesSent: AnswerStatistic(message, kAdminCounterField, gAFPStats.Net_BytesSent()); break;
+    case kAdminBytesReceived: AnswerStatistic(message, kAdminCounterField, gAFPStats.Net_BytesRecv()); break;
+    case kAdminBytesPerSecond: AnswerStatistic(message, kAdminFlagsField, gAFPStats.Net_BytesPerSecond()); break;
+    case kAdminPacketsProcessed: AnswerStatistic(message, kAdminFlagsField, gAFPStats.DSI_NumPacketsProcessed()); break;
     case kAdminOpenSessions: {
       BAFPSessMgr* manager = gAFPSessionMgr.load();
-      AnswerStatistic(message, kInt32Field, manager != nullptr ? manager->NumOpenSessions() : 0);
+      AnswerStatistic(message, kAdminFlagsField, manager != nullptr ? manager->NumOpenSessions() : 0);
       break;
     }
     case B_NODE_MONITOR: WithdrawMovedShare(message); break;

@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "server/admin/admin_protocol.h"
 #include "server/afp/afp_handler.h"
 
 inline constexpr int32_t kMessageBufferSize = 200;  // texts hold at most 199 bytes
-inline constexpr const char* kLogonMessageFileName = "afpLogonMessage";
 // Attention sent to every session when the server message changes.
 inline constexpr uint16_t kAttentionServerMessage = 0x2000;
 

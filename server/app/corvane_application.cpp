@@ -8,6 +8,7 @@
 
 #include "platform/find_directory.h"
 #include "server/admin/admin_messages.h"
+#include "server/admin/admin_protocol.h"
 #include "server/admin/server_messages.h"
 #include "server/auth/account_store.h"
 #include "server/dsi/listener.h"
@@ -24,7 +25,7 @@ constexpr int64_t kQuitFlushMicroseconds = 2000000;
 
 }  // namespace
 
-corvaneApplication::corvaneApplication() : BApplication(kAppSignature) {
+corvaneApplication::corvaneApplication() : BApplication(kServerSignature) {
   if (InitCheck() == B_OK) afpInitializeServerNetworking();
 }
 

@@ -7,7 +7,6 @@
 
 #include "platform/application.h"
 
-inline constexpr const char* kAppSignature = "application/x-vnd.corvane";
 // Attention sent to every session when the server quits.
 inline constexpr uint16_t kAttentionServerShutdown = 0x8000;
 

@@ -9,32 +9,19 @@
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
 #include "server/auth/account_store.h"
-#include "server/auth/scrambling.h"
+#include "server/auth/credential_fields.h"
 #include "server/dsi/dsi_protocol.h"
 
 namespace {
 
 constexpr uint8_t kFPLoginExtCode = 63;
 
-// Field limits: texts longer than these read as empty.
 constexpr uint16_t kVersionSize = 16;
-constexpr uint16_t kMethodSize = 25;
-constexpr uint16_t kUserNameSize = 34;
 constexpr uint16_t kPathNameSize = 256;
-constexpr uint16_t kScrambledSize = 49;
-constexpr int32_t kCleartextPasswordLength = 8;
-constexpr int32_t kScrambledPasswordLength = 48;
 
 const char* const kMethodNames[] = {"No User Authent", "Cleartxt passwrd", "BeOS_Encryption_v1.0",
                                     "BeOS_Encryption_v2.0"};
 const char* const kAFPVersions[] = {"AFP2.2", "AFPX03", "AFP3.1", "AFP3.2"};
-
-// Reads a Pascal string of at most outSize - 1 bytes; a longer one reads as
-// empty, the bytes after its length byte left unread.
-void ReadPascal(BAFPBuffer& in, char* out, uint16_t outSize) {
-  int16_t length = 0;
-  in.GetPascalString(out, outSize, &length);
-}
 
 void SkipPadIfOdd(BAFPBuffer& in) {
   if (in.GetDataLength() % 2 != 0) in.Advance(1);
@@ -79,9 +66,7 @@ int32_t afpImpLogonUser(const char* name, char* password, int32_t key, int16_t l
   if (afpGetUserDataByName(name, &account) != kFPNoErr) return kFPUserNotAuth;
   if ((account.flags & kAccountEnabled) == 0) return kFPUserNotAuth;
   if (loginType == kLoginScrambled1) xordecrypt(password, password, kScrambledPasswordLength);
-  if (loginType == kLoginScrambled2)
-    xorencrypt2(reinterpret_cast<unsigned char*>(password), key, reinterpret_cast<unsigned char*>(password),
-                kScrambledPasswordLength, 0);
+  if (loginType == kLoginScrambled2) afpUnscrambleWithKey(password, key);
   if (strncmp(password, account.password, sizeof(account.password)) != 0) return kFPUserNotAuth;
   *out = account;
   return (account.flags & kAccountPasswordExpired) != 0 ? kFPPwdExpiredErr : kFPNoErr;
@@ -96,9 +81,9 @@ AFP_HANDLER(FPLogin) {
     in.GetInt16();  // flags: not used
   }
   char version[kVersionSize];
-  char method[kMethodSize];
-  ReadPascal(in, version, sizeof(version));
-  ReadPascal(in, method, sizeof(method));
+  char method[kMethodNameSize];
+  afpReadCredentialText(in, version, sizeof(version));
+  afpReadCredentialText(in, method, sizeof(method));
   if (in.ReadPastEnd()) return kFPParamErr;
   for (int i = 0; i < 4; ++i)
     if (std::strcmp(version, kAFPVersions[i]) == 0) session->SetAFPVersion(static_cast<signed char>(i + 1));
@@ -117,7 +102,7 @@ AFP_HANDLER(FPLogin) {
       if (extended)
         ReadLoginExtUserName(in, name);
       else
-        ReadPascal(in, name, sizeof(name));
+        afpReadCredentialText(in, name, sizeof(name));
       SkipPadIfOdd(in);
       char password[kCleartextPasswordLength + 1];
       ReadCleartextPassword(in, password);
@@ -126,17 +111,17 @@ AFP_HANDLER(FPLogin) {
       return CompleteLogin(session, result, kLoginCleartext, account);
     }
     case kLoginScrambled1: {
-      ReadPascal(in, name, sizeof(name));
+      afpReadCredentialText(in, name, sizeof(name));
       SkipPadIfOdd(in);
-      char password[kScrambledSize];
-      ReadPascal(in, password, sizeof(password));
+      char password[kScrambledPasswordSize];
+      afpReadCredentialText(in, password, sizeof(password));
       if (in.ReadPastEnd()) return kFPParamErr;
       const int32_t result = afpImpLogonUser(name, password, 0, kLoginScrambled1, &account);
       // An expired password records nothing for this method.
       return result == kFPNoErr ? CompleteLogin(session, result, kLoginScrambled1, account) : result;
     }
     case kLoginScrambled2: {
-      ReadPascal(in, name, sizeof(name));
+      afpReadCredentialText(in, name, sizeof(name));
       if (in.ReadPastEnd()) return kFPParamErr;
       const auto key = static_cast<uint32_t>(real_time_clock()) & 0x0F;
       session->StoreTemporaryLogonInfo(name, key, kLoginScrambled2);
@@ -154,8 +139,8 @@ AFP_HANDLER(FPContLogin) {
   const signed char loginType = session->GetUAMLoginType();
   BAFPBuffer in(request, requestLength);
   in.Advance(2);
-  char password[kScrambledSize];
-  ReadPascal(in, password, sizeof(password));
+  char password[kScrambledPasswordSize];
+  afpReadCredentialText(in, password, sizeof(password));
   if (in.ReadPastEnd()) return kFPParamErr;
   AFP_USER_DATA account{};
   const int32_t result =

@@ -7,30 +7,15 @@
 #include "server/afp/afp_session.h"
 #include "server/auth/account_store.h"
 #include "server/auth/login.h"
-#include "server/auth/scrambling.h"
+#include "server/auth/credential_fields.h"
 #include "server/dsi/dsi_protocol.h"
 
 namespace {
 
-constexpr uint16_t kMethodSize = 25;
-constexpr uint16_t kUserNameSize = 34;
-constexpr uint16_t kScrambledSize = 49;
-constexpr int32_t kCleartextPasswordLength = 8;
-constexpr int32_t kScrambledPasswordLength = 48;
 // Sessions of "AFP2.2" (or none) name the account in the request; later
 // versions change their own account.
 constexpr signed char kLastVersionNamingTheAccount = 1;
 constexpr int32_t kEveryUserID = 1;
-
-void ReadPascal(BAFPBuffer& in, char* out, uint16_t outSize) {
-  int16_t length = 0;
-  in.GetPascalString(out, outSize, &length);
-}
-
-void Unscramble(char* password, int16_t key) {
-  xorencrypt2(reinterpret_cast<unsigned char*>(password), key, reinterpret_cast<unsigned char*>(password),
-              kScrambledPasswordLength, 0);
-}
 
 }  // namespace
 
@@ -41,8 +26,8 @@ int32_t afpImpChangePswd(const char* name, char* oldPassword, char* newPassword,
   if (found != kFPNoErr) return found;
   if ((account.flags & kAccountMayChangePassword) == 0) return kFPAccessDenied;
   if (loginType == kLoginScrambled2) {
-    Unscramble(oldPassword, key);
-    Unscramble(newPassword, key);
+    afpUnscrambleWithKey(oldPassword, key);
+    afpUnscrambleWithKey(newPassword, key);
   }
   if (std::strncmp(oldPassword, account.password, sizeof(account.password)) != 0) return kFPUserNotAuth;
   if (newPassword[0] == '\0') return kFPPwdTooShortErr;
@@ -57,21 +42,21 @@ AFP_HANDLER(FPChangePswd) {
   // No diagnostic dump of the request: it carries passwords.
   BAFPBuffer in(request, requestLength);
   in.Advance(2);
-  char method[kMethodSize];
-  ReadPascal(in, method, sizeof(method));
+  char method[kMethodNameSize];
+  afpReadCredentialText(in, method, sizeof(method));
   const signed char loginType = afpGetUAMType(method);
   char name[kUserNameSize] = {};
   if (session->GetAFPVersion() > kLastVersionNamingTheAccount) {
     in.Advance(2);
     std::strncpy(name, session->GetUserName(), sizeof(name) - 1);
   } else {
-    ReadPascal(in, name, sizeof(name));
+    afpReadCredentialText(in, name, sizeof(name));
   }
   if (in.GetDataLength() % 2 != 0) in.Advance(1);
   if (in.ReadPastEnd()) return kFPParamErr;
 
-  char oldPassword[kScrambledSize] = {};
-  char newPassword[kScrambledSize] = {};
+  char oldPassword[kScrambledPasswordSize] = {};
+  char newPassword[kScrambledPasswordSize] = {};
   int16_t key = 0;
   switch (loginType) {
     case kLoginGuest:
@@ -83,8 +68,8 @@ AFP_HANDLER(FPChangePswd) {
       break;
     case kLoginScrambled2:
       key = in.GetInt16();
-      ReadPascal(in, oldPassword, sizeof(oldPassword));
-      ReadPascal(in, newPassword, sizeof(newPassword));
+      afpReadCredentialText(in, oldPassword, sizeof(oldPassword));
+      afpReadCredentialText(in, newPassword, sizeof(newPassword));
       break;
     default:
       break;

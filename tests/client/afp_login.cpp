@@ -1,6 +1,7 @@
 #include "tests/client/afp_login.h"
 
 #include "platform/signature_socket.h"
+#include "server/admin/admin_protocol.h"
 
 namespace afptest {
 
@@ -58,7 +59,7 @@ bool ConnectAsGuest(DsiClient& client, uint16_t port, std::string* why) {
 
 std::optional<BMessage> AdminRequest(const BMessage& request) {
   BMessage reply;
-  if (SendToSignature("application/x-vnd.corvane", request, &reply) != B_OK) return std::nullopt;
+  if (SendToSignature(kServerSignature, request, &reply) != B_OK) return std::nullopt;
   return reply;
 }
 
