@@ -29,3 +29,7 @@ inline constexpr status_t B_NOT_SUPPORTED = INT32_MIN + 27;
 inline constexpr status_t B_FILE_ERROR = INT32_MIN + 0x6000;
 inline constexpr status_t B_NAME_TOO_LONG = INT32_MIN + 0x6004;
 inline constexpr status_t B_READ_ONLY_DEVICE = INT32_MIN + 0x6008;
+inline constexpr status_t B_FILE_EXISTS = INT32_MIN + 0x6002;
+inline constexpr status_t B_DIRECTORY_NOT_EMPTY = INT32_MIN + 0x600A;
+inline constexpr status_t B_NOT_A_DIRECTORY = INT32_MIN + 0x6005;
+inline constexpr status_t B_IS_A_DIRECTORY = INT32_MIN + 0x6009;

@@ -9,6 +9,7 @@
 #include "server/auth/account_store.h"
 #include "server/volume/volume_registry.h"
 #include "server/dsi/afp_connection.h"
+#include "server/fs/enumeration_cursor.h"
 
 BAFPSession::BAFPSession(BAFPConnection* connection)
     : fLastReceived(real_time_clock()),
@@ -163,3 +164,8 @@ bool BAFPSession::ClientIsSleeping() const { return fSleeping.load(); }
 void BAFPSession::Lock() { fLock.lock(); }
 
 void BAFPSession::Unlock() { fLock.unlock(); }
+
+EnumerationCursor& BAFPSession::GetEnumerationCursor() {
+  if (!fEnumerationCursor) fEnumerationCursor = std::make_unique<EnumerationCursor>();
+  return *fEnumerationCursor;
+}

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "server/volume/afp_volume.h"
 
 class BAFPConnection;
+class EnumerationCursor;
 struct AFP_USER_DATA;
 
 inline constexpr int32_t kMaxOpenVolumes = 16;
@@ -94,6 +96,9 @@ class BAFPSession {
 
   BAFPConnection* Connection() const { return fConnection; }
 
+  // Where the session's last folder enumeration stopped (receive thread only).
+  EnumerationCursor& GetEnumerationCursor();
+
  private:
   std::atomic<int32_t> fLastReceived;
   std::atomic<int32_t> fLastSent;
@@ -112,4 +117,5 @@ class BAFPSession {
   const int32_t fToken;
   std::atomic<uint32_t> fAFPTimeStamp{0};
   int32_t fLogonKey = 0;
+  std::unique_ptr<EnumerationCursor> fEnumerationCursor;
 };

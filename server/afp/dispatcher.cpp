@@ -8,6 +8,9 @@
 #include "server/auth/account_store.h"
 #include "server/auth/login.h"
 #include "server/auth/password_change.h"
+#include "server/fs/enumerate.h"
+#include "server/fs/file_dir_parms.h"
+#include "server/fs/namespace_commands.h"
 #include "server/volume/volume_commands.h"
 
 // Commands whose handlers are not built yet answer as unimplemented ones do.
@@ -17,11 +20,11 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPCloseVol, "FPCloseVol"},                    // 2
     {FPUnimplemented, ""},                         // 3
     {FPUnimplemented, "FPCloseFork"},              // 4
-    {FPUnimplemented, "FPCopyFile"},               // 5
-    {FPUnimplemented, "FPCreateDir"},              // 6
-    {FPUnimplemented, "FPCreateFile"},             // 7
-    {FPUnimplemented, "FPDelete"},                 // 8
-    {FPUnimplemented, "FPEnumerate"},              // 9
+    {FPCopyFile, "FPCopyFile"},                    // 5
+    {FPCreateDir, "FPCreateDir"},                  // 6
+    {FPCreateFile, "FPCreateFile"},                // 7
+    {FPDelete, "FPDelete"},                        // 8
+    {FPEnumerate, "FPEnumerate"},                  // 9
     {FPFlush, "FPFlush"},                          // 10
     {FPUnimplemented, "FPFlushFork"},              // 11
     {FPUnimplemented, ""},                         // 12
@@ -33,25 +36,25 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPLogin, "FPLogin"},                          // 18
     {FPUnimplemented, "FPContLogin"},              // 19: reached only before login
     {FPLogout, "FPLogout"},                        // 20
-    {FPUnimplemented, "FPMapID"},                  // 21
+    {FPMapID, "FPMapID"},                          // 21
     {FPUnimplemented, ""},                         // 22
-    {FPUnimplemented, "FPMoveAndRename"},          // 23
+    {FPMoveAndRename, "FPMoveAndRename"},          // 23
     {FPOpenVol, "FPOpenVol"},                      // 24
     {FPUnimplemented, ""},                         // 25
     {FPUnimplemented, "FPOpenFork"},               // 26
     {FPUnimplemented, "FPRead"},                   // 27
-    {FPUnimplemented, "FPRename"},                 // 28
-    {FPUnimplemented, "FPSetFileDirParms"},        // 29
-    {FPUnimplemented, "FPSetFileDirParms"},        // 30
+    {FPRename, "FPRename"},                        // 28
+    {FPSetFileDirParms, "FPSetFileDirParms"},      // 29
+    {FPSetFileDirParms, "FPSetFileDirParms"},      // 30
     {FPUnimplemented, "FPSetForkParms"},           // 31
     {FPUnimplemented, ""},                         // 32
     {FPUnimplemented, "FPWrite"},                  // 33
-    {FPUnimplemented, "FPGetFileDirParms"},        // 34
-    {FPUnimplemented, "FPSetFileDirParms"},        // 35
+    {FPGetFileDirParms, "FPGetFileDirParms"},      // 34
+    {FPSetFileDirParms, "FPSetFileDirParms"},      // 35
     {FPChangePswd, "FPChangePswd"},                // 36
     {FPGetUserInfo, "FPGetUserInfo"},              // 37
     {FPGetServerMessage, "FPGetServerMessage"},    // 38
-    {FPUnimplemented, "FPCreateID"},               // 39
+    {FPCreateID, "FPCreateID"},                    // 39
     {FPUnimplemented, ""},                         // 40
     {FPUnimplemented, ""},                         // 41
     {FPUnimplemented, ""},                         // 42
@@ -78,9 +81,9 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPLogin, "FPLogin"},                          // 63: extended form
     {FPGetSessionToken, "FPGetSessionToken"},      // 64
     {FPDisconnectOldSession, "FPDisconnectOldSession"},  // 65
-    {FPUnimplemented, "FPEnumerateExt"},           // 66
+    {FPEnumerate, "FPEnumerateExt"},              // 66
     {FPUnimplemented, ""},                         // 67
-    {FPUnimplemented, "FPEnumerateExt2"},          // 68
+    {FPEnumerate, "FPEnumerateExt2"},             // 68
     {FPUnimplemented, "FPGetExtAttribute"},        // 69
     {FPUnimplemented, "FPSetExtAttribute"},        // 70
     {FPUnimplemented, "FPRemoveExtAttribute"},     // 71
