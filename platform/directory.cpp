@@ -1,6 +1,7 @@
 // Entries, confined lookups and folders on POSIX calls. Final symbolic links
 // are never followed unless a lookup says so; names are converted at the
 // file-system boundary (disk_names.cpp).
+#include "platform/no_throw.h"
 #include "platform/directory.h"
 
 #include <dirent.h>
@@ -50,18 +51,6 @@ class FdCloser {
  private:
   int fFd;
 };
-
-// Runs `body`, turning an allocation failure into a status.
-template <typename Body>
-status_t NoThrow(Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return B_NO_MEMORY;
-  } catch (...) {
-    return B_ERROR;
-  }
-}
 
 std::string LastComponent(const std::string& path) {
   const size_t slash = path.rfind('/');

@@ -1,5 +1,7 @@
 #include "platform/node.h"
 
+#include "platform/no_throw.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -38,18 +40,6 @@ bool IsBookkeeping(std::string_view name) { return name.substr(0, kBookkeepingPr
 bool NameFitsInline(const std::string& name) { return kUserPrefix.size() + name.size() <= kXattrNameMax; }
 
 std::string XattrName(const std::string& name) { return std::string(kUserPrefix) + name; }
-
-// Runs `body`, turning an allocation failure into a status.
-template <typename Body>
-auto NoThrow(Body&& body) -> decltype(body()) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return B_NO_MEMORY;
-  } catch (...) {
-    return B_ERROR;
-  }
-}
 
 // A whole inline value.
 status_t GetXattr(const char* path, const std::string& name, std::string* value) {

@@ -117,6 +117,19 @@ bool MustStayPut(const BEntry& entry) {
   return BAFPObject::GetAFPAttributes(entry, &attributes) == kFPNoErr && (attributes & kStayPutBits) != 0;
 }
 
+// Where a folder or file named by a creation request lands: the name must
+// not be empty, the folder named by the directory ID must pass the
+// write-access rule and be a folder, and the name resolves inside the share.
+int32_t ResolveCreationTarget(BAFPSession* session, const ObjectFields& fields, BEntry* target) {
+  if (fields.path[0] == '\0') return kFPParamErr;
+  BAFPVolume* volume = fields.volume.get();
+  BEntry parent;
+  const int32_t result = ResolveForChange(session, volume, fields.dirID, nullptr, &parent);
+  if (result != kFPNoErr) return result;
+  if (!parent.IsDirectory()) return kFPParamErr;
+  return ResolveNewEntry(volume, parent, fields.path, target);
+}
+
 // Replies with the low 32 bits of a node number: a directory or file ID.
 void ReplyWithID(const node_ref& ref, signed char* reply, int32_t* replyLength) {
   BAFPBuffer out(reply, kReplyAreaSize);
@@ -131,12 +144,9 @@ AFP_HANDLER(FPCreateDir) {
   ObjectFields fields;
   int32_t result = ReadObjectFields(session, in, &fields);
   if (result != kFPNoErr) return result;
-  if (fields.path[0] == '\0') return kFPParamErr;
   BAFPVolume* volume = fields.volume.get();
-  BEntry parent;
   BEntry target;
-  if ((result = ResolveForChange(session, volume, fields.dirID, nullptr, &parent)) != kFPNoErr) return result;
-  if ((result = ResolveNewEntry(volume, parent, fields.path, &target)) != kFPNoErr) return result;
+  if ((result = ResolveCreationTarget(session, fields, &target)) != kFPNoErr) return result;
   if ((result = MayChangeContents(session, volume, target.Parent())) != kFPNoErr) return result;
 
   BDirectory holder(target.Parent());
@@ -156,14 +166,10 @@ AFP_HANDLER(FPCreateFile) {
   ObjectFields fields;
   int32_t result = ReadObjectFields(session, in, &fields);
   if (result != kFPNoErr) return result;
-  if (fields.path[0] == '\0') return kFPParamErr;
   const bool hard = (fields.flag & kHardCreate) != 0;
   BAFPVolume* volume = fields.volume.get();
-  BEntry parent;
   BEntry target;
-  if ((result = ResolveForChange(session, volume, fields.dirID, nullptr, &parent)) != kFPNoErr) return result;
-  if (!parent.IsDirectory()) return kFPParamErr;
-  if ((result = ResolveNewEntry(volume, parent, fields.path, &target)) != kFPNoErr) return result;
+  if ((result = ResolveCreationTarget(session, fields, &target)) != kFPNoErr) return result;
   // A hard create erases the data of a file already there: that file must
   // pass the write-access rule too.
   if (hard && target.Exists() && (result = afpCheckWriteAccess(session, volume, &target)) != kFPNoErr) return result;
