@@ -7,6 +7,7 @@
 #include "server/afp/afp_result.h"
 #include "server/afp/session_token.h"
 #include "server/auth/account_store.h"
+#include "server/fork/byte_range_lock.h"
 #include "server/volume/volume_registry.h"
 #include "server/dsi/afp_connection.h"
 #include "server/fs/enumeration_cursor.h"
@@ -21,6 +22,17 @@ BAFPSession::~BAFPSession() {
   {
     std::lock_guard<std::recursive_mutex> guard(fLock);
     fOpenVolumes.clear();
+  }
+  // Every fork is closed: locks released, changed resource forks written
+  // back, data files synced.
+  while (true) {
+    uint16_t refNum;
+    {
+      std::lock_guard<std::recursive_mutex> guard(fLock);
+      if (fForks.empty()) break;
+      refNum = fForks.front()->refNum;
+    }
+    CloseFile(refNum);
   }
   afpReleaseSessionToken(fToken);
 }
@@ -64,6 +76,70 @@ bool BAFPSession::HasVolumeOpen(uint16_t volumeID, VolumeRef* volume) {
   const bool open = HasVolumeOpen(found.get());
   if (volume != nullptr) *volume = std::move(found);
   return open;
+}
+
+int32_t BAFPSession::OpenFile(const VolumeRef& volume, const BEntry& entry, uint16_t accessMode, int16_t forkType,
+                              uint16_t* refNum) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  if (static_cast<int32_t>(fForks.size()) >= kMaxOpenForks) return kFPTooManyFilesOpen;
+  auto fork = std::make_unique<OPEN_FORK_ITEM>();
+  fork->refNum = fNextForkRef++;
+  fork->forkType = forkType;
+  fork->entry = entry;
+  entry.GetNodeRef(&fork->node);
+  fork->volume = volume;
+  if (forkType != kDataFork) {
+    fork->resource = afpReadResourceFork(entry);
+  } else {
+    const bool read = (accessMode & kAccessRead) != 0;
+    const bool write = (accessMode & kAccessWrite) != 0;
+    const BFile::Mode mode = write ? (read ? BFile::kReadWrite : BFile::kWriteOnly) : BFile::kReadOnly;
+    auto file = std::make_unique<BFile>();
+    // A data file that does not open leaves the fork open without a file.
+    if (file->SetTo(entry, mode) == B_OK) {
+      fork->file = std::move(file);
+      fork->readable = mode != BFile::kWriteOnly;
+      fork->writable = mode != BFile::kReadOnly;
+    }
+  }
+  volume->AddOpenFile(fork.get());
+  *refNum = fork->refNum;
+  fForks.push_back(std::move(fork));
+  return kFPNoErr;
+}
+
+OPEN_FORK_ITEM* BAFPSession::GetForkItem(uint16_t refNum) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  for (const auto& fork : fForks)
+    if (fork->refNum == refNum) return fork.get();
+  return nullptr;
+}
+
+void BAFPSession::CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool release) {
+  if (fork->resource && fork->resourceDirty && afpWriteResourceFork(fork->entry, *fork->resource))
+    fork->resourceDirty = false;
+  if (release) fork->resource.reset();
+}
+
+int32_t BAFPSession::CloseFile(uint16_t refNum) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  const auto found = std::find_if(fForks.begin(), fForks.end(),
+                                  [refNum](const auto& fork) { return fork->refNum == refNum; });
+  if (found == fForks.end()) return kFPIDNotFound;
+  OPEN_FORK_ITEM* fork = found->get();
+  {
+    std::lock_guard<std::mutex> forkGuard(fork->forkLock);
+    fork->volume->RemoveOpenFile(fork);
+    if (fork->resource) CloseAndWriteOutResourceFork(fork, true);
+    if (fork->file) {
+      fork->file->Sync();
+      fork->file.reset();
+    }
+    std::lock_guard<std::recursive_mutex> locks(gLockListLock);
+    while (!fork->locks.empty()) delete fork->locks.back();
+  }
+  fForks.erase(found);
+  return kFPNoErr;
 }
 
 void BAFPSession::SetClientID(int32_t length, const signed char* id) {

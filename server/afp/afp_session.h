@@ -8,11 +8,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "server/auth/login.h"
+#include "server/fork/open_fork.h"
 #include "server/volume/afp_volume.h"
 
 class BAFPConnection;
@@ -48,6 +50,17 @@ class BAFPSession {
   // Whether the shared volume with that ID is open in this session; the
   // volume, when one has that ID, is stored through `volume` either way.
   virtual bool HasVolumeOpen(uint16_t volumeID, VolumeRef* volume);
+
+  // Forks: at most 24 open; reference numbers count up from 1 and are not
+  // given twice before the counter wraps.
+  virtual int32_t OpenFile(const VolumeRef& volume, const BEntry& entry, uint16_t accessMode, int16_t forkType,
+                           uint16_t* refNum);
+  // Closes a fork: its locks go, a changed resource copy is written back, the
+  // data file is synced. kFPIDNotFound for a reference that is not open.
+  virtual int32_t CloseFile(uint16_t refNum);
+  virtual OPEN_FORK_ITEM* GetForkItem(uint16_t refNum);
+  // Writes a changed resource copy back; with `release`, frees the copy.
+  virtual void CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool release);
 
   // Reconnect data.
   virtual void SetClientID(int32_t length, const signed char* id);
@@ -109,6 +122,8 @@ class BAFPSession {
   bool fAuthenticated = false;
   std::string fUserName;
   std::vector<VolumeRef> fOpenVolumes;
+  std::vector<std::unique_ptr<OPEN_FORK_ITEM>> fForks;
+  uint16_t fNextForkRef = 1;
   std::recursive_mutex fLock;
   BAFPConnection* const fConnection;
   std::atomic<bool> fSleeping{false};

@@ -8,6 +8,9 @@
 #include "server/auth/account_store.h"
 #include "server/auth/login.h"
 #include "server/auth/password_change.h"
+#include "server/fork/byte_range_lock.h"
+#include "server/fork/fork_commands.h"
+#include "server/fork/fork_io.h"
 #include "server/fs/enumerate.h"
 #include "server/fs/file_dir_parms.h"
 #include "server/fs/namespace_commands.h"
@@ -16,20 +19,20 @@
 // Commands whose handlers are not built yet answer as unimplemented ones do.
 const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, ""},                         // 0
-    {FPUnimplemented, "FPByteRangeLock"},          // 1
+    {FPByteRangeLock, "FPByteRangeLock"},          // 1
     {FPCloseVol, "FPCloseVol"},                    // 2
     {FPUnimplemented, ""},                         // 3
-    {FPUnimplemented, "FPCloseFork"},              // 4
+    {FPCloseFork, "FPCloseFork"},                  // 4
     {FPCopyFile, "FPCopyFile"},                    // 5
     {FPCreateDir, "FPCreateDir"},                  // 6
     {FPCreateFile, "FPCreateFile"},                // 7
     {FPDelete, "FPDelete"},                        // 8
     {FPEnumerate, "FPEnumerate"},                  // 9
     {FPFlush, "FPFlush"},                          // 10
-    {FPUnimplemented, "FPFlushFork"},              // 11
+    {FPFlushFork, "FPFlushFork"},                  // 11
     {FPUnimplemented, ""},                         // 12
     {FPUnimplemented, ""},                         // 13
-    {FPUnimplemented, "FPGetForkParms"},           // 14
+    {FPGetForkParms, "FPGetForkParms"},            // 14
     {FPGetSrvrInfo, "FPGetSrvrInfo"},              // 15
     {FPGetSrvrParms, "FPGetSrvrParms"},            // 16
     {FPGetVolParms, "FPGetVolParms"},              // 17
@@ -41,14 +44,14 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPMoveAndRename, "FPMoveAndRename"},          // 23
     {FPOpenVol, "FPOpenVol"},                      // 24
     {FPUnimplemented, ""},                         // 25
-    {FPUnimplemented, "FPOpenFork"},               // 26
-    {FPUnimplemented, "FPRead"},                   // 27
+    {FPOpenFork, "FPOpenFork"},                    // 26
+    {FPRead, "FPRead"},                            // 27
     {FPRename, "FPRename"},                        // 28
     {FPSetFileDirParms, "FPSetFileDirParms"},      // 29
     {FPSetFileDirParms, "FPSetFileDirParms"},      // 30
-    {FPUnimplemented, "FPSetForkParms"},           // 31
+    {FPSetForkParms, "FPSetForkParms"},            // 31
     {FPUnimplemented, ""},                         // 32
-    {FPUnimplemented, "FPWrite"},                  // 33
+    {FPWrite, "FPWrite"},                          // 33
     {FPGetFileDirParms, "FPGetFileDirParms"},      // 34
     {FPSetFileDirParms, "FPSetFileDirParms"},      // 35
     {FPChangePswd, "FPChangePswd"},                // 36
@@ -74,9 +77,9 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, "FPAddComment"},             // 56
     {FPUnimplemented, "FPRemoveComment"},          // 57
     {FPUnimplemented, "FPGetComment"},             // 58
-    {FPUnimplemented, "FPByteRangeLock"},          // 59: 64-bit form
-    {FPUnimplemented, "FPRead"},                   // 60: 64-bit form
-    {FPUnimplemented, "FPWrite"},                  // 61: 64-bit form
+    {FPByteRangeLock, "FPByteRangeLock"},          // 59: 64-bit form
+    {FPRead, "FPRead"},                            // 60: 64-bit form
+    {FPWrite, "FPWrite"},                          // 61: 64-bit form
     {FPUnimplemented, ""},                         // 62
     {FPLogin, "FPLogin"},                          // 63: extended form
     {FPGetSessionToken, "FPGetSessionToken"},      // 64

@@ -8,6 +8,7 @@
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/fork/open_fork.h"
 #include "server/fs/access_rights.h"
 #include "server/fs/afp_object.h"
 #include "server/volume/afp_volume.h"
@@ -222,10 +223,13 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
   const VolumeAnchors anchors = Anchors(volume);
   NameFields names(reply, reply->GetDataLength());
 
-  // The open-fork bits are never taken from the stored word; no fork is
-  // open while the server offers no fork commands.
+  // The open-fork bits are never taken from the stored word: they say
+  // whether the fork is open now, in any session.
+  const OPEN_FORK_ITEM* openResource = volume->IsFileOpen(info.ref, kResourceFork);
   if (bitmap & kDirAttributesBit) {
-    const uint16_t attributes = StoredAttributes(entry) & ~(kAttrDataForkOpen | kAttrResourceForkOpen);
+    uint16_t attributes = StoredAttributes(entry) & ~(kAttrDataForkOpen | kAttrResourceForkOpen);
+    if (volume->IsFileOpen(info.ref, kDataFork) != nullptr) attributes |= kAttrDataForkOpen;
+    if (openResource != nullptr) attributes |= kAttrResourceForkOpen;
     reply->AddInt16(static_cast<int16_t>(attributes));
   }
   if (bitmap & kDirParentIDBit) {
@@ -245,12 +249,14 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
     if (NeedsMoreThan32Bits(info.ref.node)) return kFPParamErr;
     reply->AddInt32(static_cast<int32_t>(info.ref.node));
   }
+  // With the attributes asked for too, a resource fork this session has
+  // open reports its copy's length; otherwise the stored fork's.
   int64_t resourceLength = 0;
   if (bitmap & (kFileResourceForkLengthBit | kFileExtResourceForkLengthBit)) {
-    BNode node(entry.DiskPath().c_str());
-    attr_info resource;
-    if (node.InitCheck() == B_OK && node.GetAttrInfo(kResourceAttribute, &resource) == B_OK)
-      resourceLength = resource.size;
+    const bool ownOpenCopy = (bitmap & kDirAttributesBit) && openResource != nullptr &&
+                             session->GetForkItem(openResource->refNum) == openResource && openResource->resource;
+    resourceLength = ownOpenCopy ? static_cast<int64_t>(openResource->resource->size())
+                                 : afpStoredResourceForkSize(entry);
   }
   const auto clamp32 = [](int64_t length) {
     return static_cast<int32_t>(static_cast<uint64_t>(length) >= (uint64_t{1} << 32) ? kTooLarge32

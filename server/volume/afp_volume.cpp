@@ -6,6 +6,7 @@
 #include "platform/entry.h"
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
+#include "server/fork/open_fork.h"
 
 namespace {
 
@@ -62,6 +63,23 @@ bool BAFPVolume::IsDirty() const { return fDirty.load(); }
 void BAFPVolume::MakeDirty() { fDirty.store(true); }
 
 void BAFPVolume::MakeClean() { fDirty.store(false); }
+
+void BAFPVolume::AddOpenFile(OPEN_FORK_ITEM* fork) {
+  std::lock_guard<std::mutex> guard(fLock);
+  fOpenForks.push_back(fork);
+}
+
+void BAFPVolume::RemoveOpenFile(OPEN_FORK_ITEM* fork) {
+  std::lock_guard<std::mutex> guard(fLock);
+  std::erase(fOpenForks, fork);
+}
+
+OPEN_FORK_ITEM* BAFPVolume::IsFileOpen(const node_ref& file, int16_t forkType) {
+  std::lock_guard<std::mutex> guard(fLock);
+  for (OPEN_FORK_ITEM* fork : fOpenForks)
+    if (fork->node == file && fork->forkType == forkType) return fork;
+  return nullptr;
+}
 
 int32_t BAFPVolume::fp_GetVolParms(uint16_t bitmap, BAFPBuffer& reply) {
   const int32_t start = reply.GetDataLength();

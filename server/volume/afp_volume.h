@@ -10,11 +10,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/node.h"
 
 class BAFPBuffer;
 class BAFPSession;
+struct OPEN_FORK_ITEM;
 
 // Share flag: the share is read-only.
 inline constexpr uint32_t kShareReadOnly = 0x02;
@@ -58,6 +60,12 @@ class BAFPVolume {
   virtual bool IsDirty() const;
   virtual void MakeDirty();
   virtual void MakeClean();
+  // The forks open on this volume, in any session.
+  virtual void AddOpenFile(OPEN_FORK_ITEM* fork);
+  virtual void RemoveOpenFile(OPEN_FORK_ITEM* fork);
+  // The first open fork of that type of the file (device and node), or null.
+  virtual OPEN_FORK_ITEM* IsFileOpen(const node_ref& file, int16_t forkType);
+
   // Appends the volume parameter block for `bitmap`.
   virtual int32_t fp_GetVolParms(uint16_t bitmap, BAFPBuffer& reply);
 
@@ -70,6 +78,8 @@ class BAFPVolume {
   uint32_t fRootDirID = 0;
   uint32_t fParentOfRootID = 0;
   std::atomic<bool> fDirty{false};
+  std::mutex fLock;  // the open-fork list
+  std::vector<OPEN_FORK_ITEM*> fOpenForks;
 };
 
 using VolumeRef = std::shared_ptr<BAFPVolume>;
