@@ -90,6 +90,9 @@ int32_t BAFPSession::OpenFile(const VolumeRef& volume, const BEntry& entry, uint
   fork->volume = volume;
   if (forkType != kDataFork) {
     fork->resource = afpReadResourceFork(entry);
+    // Only a fork opened for writing passed the checks that allow changes.
+    fork->readable = true;
+    fork->writable = (accessMode & kAccessWrite) != 0;
   } else {
     const bool read = (accessMode & kAccessRead) != 0;
     const bool write = (accessMode & kAccessWrite) != 0;

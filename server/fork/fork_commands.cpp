@@ -135,6 +135,7 @@ AFP_HANDLER(FPSetForkParms) {
   }
   if (bitmap & kResourceLengthBits) {
     if (fork->forkType == kDataFork) return kFPBitmapErr;
+    if (!fork->writable) return kFPAccessDenied;
     if (!fork->resource || length < 0 || length > kMaxResourceForkLength) return kFPParamErr;
     fork->resource->resize(static_cast<size_t>(length));
     result = afpWriteResourceFork(fork->entry, *fork->resource) ? kFPNoErr : kFPParamErr;

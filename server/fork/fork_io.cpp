@@ -96,7 +96,7 @@ AFP_HANDLER(FPWrite) {
       start += size;
     }
   } else {
-    if (!fork->resource) return kFPParamErr;
+    if (!fork->resource || !fork->writable) return kFPParamErr;
     if (flags & kFromEndFlag) start += static_cast<int64_t>(fork->resource->size());
   }
   if (start < 0) return kFPParamErr;

@@ -28,7 +28,7 @@ inline constexpr uint16_t kAccessWrite = 0x0002;
 struct OPEN_FORK_ITEM {
   uint16_t refNum = 0;
   std::unique_ptr<BFile> file;  // the data fork; null for a resource fork or when it did not open
-  bool readable = false;        // the data file's open mode
+  bool readable = false;  // the data file's open mode; for a resource fork, the access mode
   bool writable = false;
   int16_t forkType = kDataFork;
   BEntry entry;
