@@ -122,7 +122,7 @@ void BAFPConnection::ProcessReceivedBytes() {
   }
   if (command == kDSITickle) return;
 
-  auto* block = static_cast<signed char*>(fBlockPool->Get(kReplyBlockSize));
+  signed char* block = TakeReplyBlock();
   if (block == nullptr) return;
   if (!fSessionOpen && command != kDSIGetStatus && command != kDSIOpenSession) {
     FormatAndSendReply(block, static_cast<signed char>(command), kFPParamErr, 0);
@@ -154,7 +154,7 @@ void BAFPConnection::ProcessReceivedBytes() {
       HandleWrite(block, payload, payloadLength);
       return;
     default:  // a received Attention, or an unknown command: no reply
-      fBlockPool->Save(block, kReplyBlockSize);
+      ReturnReplyBlock(block);
       return;
   }
 }
@@ -209,12 +209,26 @@ void BAFPConnection::PostReply(signed char* block, int32_t size) {
   send.AddPointer("conn-ptr", block);
   send.AddInt32("conn-size", size);
   send.AddInt32("conn-ptr-size", kReplyBlockSize);
-  BMessage answer;
-  if (Port()->SendAndWait(std::move(send), &answer, -1) != B_OK) {
-    // The looper could not take the reply: it is not going to write again.
-    fBlockPool->Save(block, kReplyBlockSize);
+  // The looper writes replies in the order they are posted and returns each
+  // block when it is sent; the receive thread goes on with the next request
+  // meanwhile (at most kReplyBlockCount replies are under way).
+  if (PostMessage(std::move(send)) != B_OK) {
+    // The looper cannot take the reply: it is not going to write again.
+    ReturnReplyBlock(block);
     KillSession(true);
   }
+}
+
+signed char* BAFPConnection::TakeReplyBlock() {
+  fReplyBlocksFree.acquire();
+  auto* block = static_cast<signed char*>(fBlockPool->Get(kReplyBlockSize));
+  if (block == nullptr) fReplyBlocksFree.release();
+  return block;
+}
+
+void BAFPConnection::ReturnReplyBlock(signed char* block) {
+  fBlockPool->Save(block, kReplyBlockSize);
+  fReplyBlocksFree.release();
 }
 
 void BAFPConnection::KillSession(bool force) {
@@ -298,7 +312,10 @@ void BAFPConnection::WriteBlock(signed char* block, int32_t size, int32_t blockS
     gAFPStats.Net_UpdateBytesSent(static_cast<uint32_t>(size));
   else
     KillSession(true);
-  fBlockPool->Save(block, static_cast<size_t>(blockSize));
+  if (blockSize == kReplyBlockSize)
+    ReturnReplyBlock(block);
+  else
+    fBlockPool->Save(block, static_cast<size_t>(blockSize));
 }
 
 bool BAFPConnection::SendAll(const signed char* data, int32_t size) {

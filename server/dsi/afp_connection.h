@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <semaphore>
 
 #include "platform/block_cache.h"
 #include "platform/looper.h"
+#include "server/dsi/dsi_protocol.h"
 
 class BAFPSession;
 
@@ -44,7 +46,8 @@ class BAFPConnection : public BLooper {
                                   int32_t dataLength);
   virtual void PrepareDSIHeaderForReply(signed char* block, signed char command, int32_t result,
                                         int32_t dataLength);
-  // Hands a reply block to the looper and waits until it has been written.
+  // Hands a reply block to the looper, which writes it after every reply
+  // posted before it and then returns the block to the pool.
   virtual void PostReply(signed char* block, int32_t size);
   // Ends the connection (asynchronously); any thread may call it.
   virtual void KillSession(bool force);
@@ -63,6 +66,10 @@ class BAFPConnection : public BLooper {
   // the pool.
   void WriteFrame(BMessage* message);
   void WriteBlock(signed char* block, int32_t size, int32_t blockSize);
+  // Reply blocks: at most kReplyBlockCount under way, so the pool always has
+  // one for the next request and nothing is allocated per request.
+  signed char* TakeReplyBlock();
+  void ReturnReplyBlock(signed char* block);
   void SendServerRequest(signed char command, const void* payload, int32_t payloadLength);
   // Writes all bytes, waiting while the socket is full. False on failure.
   bool SendAll(const signed char* data, int32_t size);
@@ -73,6 +80,7 @@ class BAFPConnection : public BLooper {
   std::unique_ptr<signed char[]> fReceiveBuffer;
   int32_t fReceived = 0;  // bytes held in the receive buffer
   std::unique_ptr<BBlockCache> fBlockPool;
+  std::counting_semaphore<kReplyBlockCount> fReplyBlocksFree{kReplyBlockCount};
   std::atomic<int32_t> fThreadID{0};
   std::atomic<int32_t> fAttentionQuantum{0};
   std::atomic<bool> fKilled{false};
