@@ -3,6 +3,7 @@
 // B_BAD_PORT_ID rather than a use of freed memory.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -30,6 +31,8 @@ class MessagePort {
 
  private:
   const int32_t fCapacity;
+  // Messages queued; read without the lock by a reader about to sleep.
+  std::atomic<int32_t> fQueued{0};
   std::mutex fLock;
   std::condition_variable fNotEmpty;
   std::deque<BMessage> fQueue;
