@@ -15,6 +15,7 @@
 #include "server/fs/file_dir_parms.h"
 #include "server/fs/namespace_commands.h"
 #include "server/volume/volume_commands.h"
+#include "server/xattr/ext_attribute_commands.h"
 
 // Commands whose handlers are not built yet answer as unimplemented ones do.
 const AFPCommandEntry afpTable[kAFPTableSize] = {
@@ -87,10 +88,10 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPEnumerate, "FPEnumerateExt"},              // 66
     {FPUnimplemented, ""},                         // 67
     {FPEnumerate, "FPEnumerateExt2"},             // 68
-    {FPUnimplemented, "FPGetExtAttribute"},        // 69
-    {FPUnimplemented, "FPSetExtAttribute"},        // 70
-    {FPUnimplemented, "FPRemoveExtAttribute"},     // 71
-    {FPUnimplemented, "FPListExtAttribute"},       // 72
+    {FPGetExtAttribute, "FPGetExtAttribute"},      // 69
+    {FPSetExtAttribute, "FPSetExtAttribute"},      // 70
+    {FPRemoveExtAttribute, "FPRemoveExtAttribute"},  // 71
+    {FPListExtAttribute, "FPListExtAttribute"},    // 72
 };
 
 namespace {

@@ -1,0 +1,148 @@
+// Extended attributes over the wire: size queries, truncated reads, create
+// and replace options, listing sizes, the server's own metadata as
+// attributes, and the read-only share.
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "tests/client/afp_login.h"
+#include "tests/client/server_process.h"
+#include "tests/client/temp_dir.h"
+
+namespace {
+
+using namespace afptest;
+namespace fs = std::filesystem;
+
+class ExtAttributeWire : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folders_.path() / "settings");
+    share_ = folders_.path() / "Share";
+    fs::create_directories(share_);
+    std::ofstream(share_ / "file").close();
+    server_ = std::make_unique<ServerProcess>(ServerOptions{folders_.path() / "settings"});
+    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
+    setenv("CORVANE_SETTINGS_DIR", (folders_.path() / "settings").c_str(), 1);
+    BMessage share(FourCC("adds"));
+    share.AddString("afp-string", share_.string());
+    ASSERT_EQ(AdminRequest(share)->what, FourCC("succ"));
+    BMessage user(FourCC("addu"));
+    user.AddString("user-string", "boss");
+    user.AddString("pswd-string", "pw");
+    user.AddInt32("afp-int32", 0x09);
+    ASSERT_EQ(AdminRequest(user)->what, FourCC("succ"));
+    std::string why;
+    ASSERT_TRUE(ConnectAndLogin(client_, server_->port(), "boss", "pw", &why)) << why;
+    ASSERT_EQ(client_.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+  }
+
+  static RequestBuilder Start(uint8_t command, uint16_t bitmap) {
+    RequestBuilder request;
+    request.Add8(command).Add8(0).Add16(0xFFFF).Add32(2).Add16(bitmap);
+    return request;
+  }
+  static void PathAndName(RequestBuilder& request, const std::string& name) {
+    request.Add8(2).AddPascal("file").PadToEven().Add16(static_cast<uint16_t>(name.size())).AddBytes(name);
+  }
+
+  std::optional<DsiFrame> Get(const std::string& name, int32_t maxReply) {
+    RequestBuilder request = Start(69, 0);
+    request.Add64(0).Add64(0).Add32(static_cast<uint32_t>(maxReply));
+    PathAndName(request, name);
+    return client_.Command(request.Bytes());
+  }
+  int32_t Set(const std::string& name, const std::string& value, uint16_t options = 0, int32_t statedLength = -1) {
+    RequestBuilder request = Start(70, options);
+    request.Add64(0);
+    PathAndName(request, name);
+    request.Add32(static_cast<uint32_t>(statedLength >= 0 ? statedLength : static_cast<int32_t>(value.size())));
+    request.AddBytes(value);
+    return client_.Command(request.Bytes())->errorCode;
+  }
+  int32_t Remove(const std::string& name) {
+    RequestBuilder request = Start(71, 0);
+    PathAndName(request, name);
+    return client_.Command(request.Bytes())->errorCode;
+  }
+  std::optional<DsiFrame> List(int32_t maxReply) {
+    RequestBuilder request = Start(72, 0);
+    request.Add16(0).Add32(0).Add32(static_cast<uint32_t>(maxReply)).Add8(2).AddPascal("file");
+    return client_.Command(request.Bytes());
+  }
+
+  TempDir folders_;
+  fs::path share_;
+  std::unique_ptr<ServerProcess> server_;
+  DsiClient client_;
+};
+
+TEST_F(ExtAttributeWire, SizeQueryTruncatedReadAndLimit) {
+  ASSERT_EQ(Set("note", std::string(100, 'n')), 0);
+  EXPECT_EQ(Get("note", 0)->payload, (ByteVector{0, 0, 0, 0, 0, 100}));
+  const auto part = Get("note", 40);
+  ASSERT_EQ(part->errorCode, 0);
+  EXPECT_EQ(part->payload.size(), 6u + 40);
+  ASSERT_EQ(Set("big", std::string(4091, 'b')), 0);
+  EXPECT_EQ(Get("big", 10)->errorCode, -5014);
+  EXPECT_EQ(Get("missing", 10)->errorCode, -5018);
+  EXPECT_EQ(Remove("missing"), -5018);
+  EXPECT_EQ(Remove("note"), 0);
+  EXPECT_EQ(Get("note", 0)->errorCode, -5018);
+}
+
+TEST_F(ExtAttributeWire, CreateAndReplaceOptions) {
+  EXPECT_EQ(Set("x", "one", 0x0004), -5018);  // replace only, missing
+  EXPECT_EQ(Set("x", "one", 0x0002), 0);
+  EXPECT_EQ(Set("x", "two", 0x0002), -5017);  // create only, exists
+  EXPECT_EQ(Set("x", "three", 0x0004), 0);
+  const auto value = Get("x", 100);
+  EXPECT_EQ(std::string(value->payload.begin() + 6, value->payload.end()), "three");
+  EXPECT_EQ(Set("y", "abc", 0, 100), -5019);  // a value longer than the request
+  EXPECT_EQ(Get("y", 0)->errorCode, -5018);
+}
+
+TEST_F(ExtAttributeWire, ListingSizesAndTheServersOwnMetadata) {
+  // The first parameter request stores the Finder information and attributes.
+  ASSERT_EQ(client_.Command(RequestBuilder().Add8(34).Add8(0).Add16(0xFFFF).Add32(2).Add16(0x0021).Add16(0)
+                                .Add8(2).AddPascal("file").Bytes())->errorCode, 0);
+  const auto all = List(0);
+  ASSERT_EQ(all->errorCode, 0);
+  EXPECT_EQ(all->payload, (ByteVector{0, 0, 0, 0, 0, 36}));  // 15 + 15 + 6
+  const auto first = List(20);
+  ASSERT_EQ(first->errorCode, 0);
+  ReplyReader reader(first->payload);
+  reader.Skip(2);
+  EXPECT_EQ(reader.Get32(), 15u);
+  EXPECT_EQ(reader.remaining(), 15u);
+  // Setting "Afp_FinderInfo" is what the parameters then report.
+  std::string finder(32, '\0');
+  finder.replace(0, 8, "TEXTttxt");
+  ASSERT_EQ(Set("Afp_FinderInfo", finder), 0);
+  const auto parms = client_.Command(RequestBuilder().Add8(34).Add8(0).Add16(0xFFFF).Add32(2).Add16(0x0020)
+                                         .Add16(0).Add8(2).AddPascal("file").Bytes());
+  EXPECT_EQ(std::string(parms->payload.begin() + 6, parms->payload.begin() + 14), "TEXTttxt");
+}
+
+TEST_F(ExtAttributeWire, LargeValuesAndTheReadOnlyShare) {
+  const std::string big(3000, 'v');
+  ASSERT_EQ(Set("a", big), 0);
+  ASSERT_EQ(Set("b", big), 0);  // together beyond ext4's attribute block
+  const auto value = Get("b", 4000);
+  ASSERT_EQ(value->errorCode, 0);
+  EXPECT_EQ(std::string(value->payload.begin() + 6, value->payload.end()), big);
+  BMessage flags(FourCC("sflg"));
+  flags.AddString("afp-string", share_.string());
+  flags.AddInt32("afp-int32", 2);
+  ASSERT_EQ(AdminRequest(flags)->what, FourCC("succ"));
+  EXPECT_EQ(Set("c", "x"), -5031);
+  EXPECT_EQ(Remove("a"), -5031);
+  EXPECT_EQ(Get("a", 10)->errorCode, 0);  // reading still works
+}
+
+}  // namespace
