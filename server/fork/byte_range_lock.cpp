@@ -49,15 +49,6 @@ int32_t BAFPLock::Lock(int64_t start, int64_t length) {
   return kFPNoErr;
 }
 
-void BAFPLock::GetLockRange(int64_t* start, int64_t* end) const {
-  *start = fStart;
-  *end = fEnd;
-}
-
-uint16_t BAFPLock::GetForkRef() const { return fFork->refNum; }
-
-const node_ref& BAFPLock::GetLockFile() const { return fFile; }
-
 bool BAFPLock::RangeLocked(int64_t first, int64_t last, const node_ref& file) {
   std::lock_guard<std::recursive_mutex> guard(gLockListLock);
   return std::any_of(gLockList.begin(), gLockList.end(), [&](const BAFPLock* lock) {

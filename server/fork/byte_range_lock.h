@@ -22,9 +22,6 @@ class BAFPLock {
 
   // Sets the range when no lock of the file overlaps it: 0 or kFPLockErr.
   virtual int32_t Lock(int64_t start, int64_t length);
-  virtual void GetLockRange(int64_t* start, int64_t* end) const;
-  virtual uint16_t GetForkRef() const;
-  virtual const node_ref& GetLockFile() const;
 
   // True when a lock of the file overlaps first..last (inclusive).
   static bool RangeLocked(int64_t first, int64_t last, const node_ref& file);

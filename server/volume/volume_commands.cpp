@@ -4,6 +4,7 @@
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
 #include "server/dsi/dsi_protocol.h"
+#include "server/fs/object_request.h"
 #include "server/volume/volume_registry.h"
 
 namespace {
@@ -11,12 +12,6 @@ namespace {
 // Volume names a client can name in FPOpenVol: at most 27 bytes.
 constexpr uint16_t kOpenVolNameSize = 28;
 
-// Reads the volume ID that follows the command and pad bytes.
-bool ReadVolumeID(BAFPBuffer& in, uint16_t* volumeID) {
-  in.Advance(2);
-  *volumeID = static_cast<uint16_t>(in.GetInt16());
-  return !in.ReadPastEnd();
-}
 
 }  // namespace
 
@@ -42,11 +37,11 @@ AFP_HANDLER(FPOpenVol) {
 
 AFP_HANDLER(FPGetVolParms) {
   BAFPBuffer in(request, requestLength);
-  uint16_t volumeID = 0;
-  const bool haveID = ReadVolumeID(in, &volumeID);
-  const auto bitmap = static_cast<uint16_t>(in.GetInt16());
+  in.Advance(2);
   VolumeRef volume;
-  if (!haveID || in.ReadPastEnd() || !session->HasVolumeOpen(volumeID, &volume)) return kFPParamErr;
+  const int32_t opened = afpReadOpenVolume(session, in, &volume);
+  const auto bitmap = static_cast<uint16_t>(in.GetInt16());
+  if (opened != kFPNoErr || in.ReadPastEnd()) return kFPParamErr;
   BAFPBuffer out(reply, kReplyAreaSize);
   const int32_t result = volume->fp_GetVolParms(bitmap, out);
   if (result == kFPNoErr) *replyLength = out.GetDataLength();
@@ -55,15 +50,18 @@ AFP_HANDLER(FPGetVolParms) {
 
 AFP_HANDLER(FPFlush) {
   BAFPBuffer in(request, requestLength);
-  uint16_t volumeID = 0;
+  in.Advance(2);
+  VolumeRef volume;
   // Writes reach the file system as they are made: nothing to flush.
-  return ReadVolumeID(in, &volumeID) && session->HasVolumeOpen(volumeID, nullptr) ? kFPNoErr : kFPParamErr;
+  return afpReadOpenVolume(session, in, &volume);
 }
 
 AFP_HANDLER(FPCloseVol) {
   BAFPBuffer in(request, requestLength);
-  uint16_t volumeID = 0;
-  if (!ReadVolumeID(in, &volumeID)) return kFPParamErr;
+  in.Advance(2);
+  const auto volumeID = static_cast<uint16_t>(in.GetInt16());
+  if (in.ReadPastEnd()) return kFPParamErr;
+  // Closing a volume that is not open is not an error.
   VolumeRef volume;
   return session->HasVolumeOpen(volumeID, &volume) ? session->VolumeClosed(volume.get()) : kFPNoErr;
 }
