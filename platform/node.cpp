@@ -431,6 +431,7 @@ status_t BNode::SetTo(const char* path) {
 status_t BNode::InitCheck() const { return fInitStatus; }
 
 void BNode::Unset() {
+  if (fLocked) Unlock();
   fAttributes.reset();
   if (fFd >= 0) close(fFd);
   fFd = -1;

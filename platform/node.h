@@ -106,6 +106,13 @@ class BNode {
 
   status_t GetNodeRef(node_ref* ref) const;
 
+  // Exclusive use of the node among the process's threads: Lock waits while
+  // another BNode holds the same node, Unlock (or Unset, or destruction)
+  // gives it up. B_NO_INIT without a node, B_BAD_VALUE to lock twice or
+  // unlock an unlocked node. Not seen by other processes.
+  status_t Lock();
+  status_t Unlock();
+
   // Bytes read from `offset` on (fewer near the end of the value), or a
   // negative status: B_ENTRY_NOT_FOUND when there is no such attribute.
   ssize_t ReadAttr(const char* name, uint32_t type, off_t offset, void* buffer, size_t length);
@@ -137,4 +144,6 @@ class BNode {
   std::vector<std::string> fNames;  // the walk
   size_t fNextName = 0;
   bool fNamesListed = false;
+  bool fLocked = false;
+  node_ref fLockedRef;
 };

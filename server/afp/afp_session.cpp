@@ -34,6 +34,10 @@ BAFPSession::~BAFPSession() {
     }
     CloseFile(refNum);
   }
+  {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    fDesktops.clear();
+  }
   afpReleaseSessionToken(fToken);
 }
 
@@ -122,6 +126,39 @@ void BAFPSession::CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool releas
   if (fork->resource && fork->resourceDirty && afpWriteResourceFork(fork->entry, *fork->resource))
     fork->resourceDirty = false;
   if (release) fork->resource.reset();
+}
+
+int32_t BAFPSession::OpenDesktop(const BEntry& entry, std::unique_ptr<BFile> file, uint16_t volumeID,
+                                 uint16_t* refNum) {
+  if (!entry.IsSet() || !file || refNum == nullptr) return kFPParamErr;
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  if (static_cast<int32_t>(fDesktops.size()) >= kMaxOpenDesktops) return kFPParamErr;
+  // With fewer than 64 open, a free number is found within 65 steps.
+  while (fNextDeskRef == 0 || GetDeskItem(fNextDeskRef) != nullptr) ++fNextDeskRef;
+  auto item = std::make_unique<DESK_ITEM>();
+  item->refNum = fNextDeskRef++;
+  item->volumeID = volumeID;
+  item->file = std::move(file);
+  item->entry = entry;
+  *refNum = item->refNum;
+  fDesktops.push_back(std::move(item));
+  return kFPNoErr;
+}
+
+int32_t BAFPSession::CloseDesktop(uint16_t refNum) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  const auto found = std::find_if(fDesktops.begin(), fDesktops.end(),
+                                  [refNum](const auto& item) { return item->refNum == refNum; });
+  if (found == fDesktops.end()) return kFPParamErr;
+  fDesktops.erase(found);
+  return kFPNoErr;
+}
+
+DESK_ITEM* BAFPSession::GetDeskItem(uint16_t refNum) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  for (const auto& item : fDesktops)
+    if (item->refNum == refNum) return item.get();
+  return nullptr;
 }
 
 int32_t BAFPSession::CloseFile(uint16_t refNum) {

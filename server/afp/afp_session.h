@@ -8,12 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "server/auth/login.h"
+#include "server/desktop/desk_item.h"
 #include "server/fork/open_fork.h"
 #include "server/volume/afp_volume.h"
 
@@ -23,6 +23,7 @@ struct AFP_USER_DATA;
 
 inline constexpr int32_t kMaxOpenVolumes = 16;
 inline constexpr int32_t kMaxUserNameLength = 128;
+inline constexpr int32_t kMaxOpenDesktops = 64;
 
 // Attention sent to a session that is ended on purpose: server going down,
 // do not reconnect.
@@ -61,6 +62,15 @@ class BAFPSession {
   virtual OPEN_FORK_ITEM* GetForkItem(uint16_t refNum);
   // Writes a changed resource copy back; with `release`, frees the copy.
   virtual void CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool release);
+
+  // Desktop databases: reference numbers count up from 1, skipping 0 and
+  // numbers in use; at most 64 open. OpenDesktop takes the file (kFPParamErr
+  // when it is missing or the table is full); CloseDesktop closes it
+  // (kFPParamErr for a reference that is not open).
+  virtual int32_t OpenDesktop(const BEntry& entry, std::unique_ptr<BFile> file, uint16_t volumeID,
+                              uint16_t* refNum);
+  virtual int32_t CloseDesktop(uint16_t refNum);
+  virtual DESK_ITEM* GetDeskItem(uint16_t refNum);
 
   // Reconnect data.
   virtual void SetClientID(int32_t length, const signed char* id);
@@ -124,6 +134,8 @@ class BAFPSession {
   std::vector<VolumeRef> fOpenVolumes;
   std::vector<std::unique_ptr<OPEN_FORK_ITEM>> fForks;
   uint16_t fNextForkRef = 1;
+  std::vector<std::unique_ptr<DESK_ITEM>> fDesktops;
+  uint16_t fNextDeskRef = 1;
   std::recursive_mutex fLock;
   BAFPConnection* const fConnection;
   std::atomic<bool> fSleeping{false};

@@ -8,6 +8,10 @@
 #include "server/auth/account_store.h"
 #include "server/auth/login.h"
 #include "server/auth/password_change.h"
+#include "server/desktop/application_commands.h"
+#include "server/desktop/comment_commands.h"
+#include "server/desktop/desktop_commands.h"
+#include "server/desktop/icon_commands.h"
 #include "server/fork/byte_range_lock.h"
 #include "server/fork/fork_commands.h"
 #include "server/fork/fork_io.h"
@@ -67,17 +71,17 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
     {FPUnimplemented, ""},                         // 45
     {FPUnimplemented, ""},                         // 46
     {FPUnimplemented, ""},                         // 47
-    {FPUnimplemented, "FPOpenDT"},                 // 48
-    {FPUnimplemented, "FPCloseDT"},                // 49
+    {FPOpenDT, "FPOpenDT"},                        // 48
+    {FPCloseDT, "FPCloseDT"},                      // 49
     {FPUnimplemented, ""},                         // 50
-    {FPUnimplemented, "FPGetIcon"},                // 51
-    {FPUnimplemented, "FPGetIconInfo"},            // 52
-    {FPUnimplemented, "FPAddAPPL"},                // 53
-    {FPUnimplemented, "FPRemoveAPPL"},             // 54
-    {FPUnimplemented, "FPGetAPPL"},                // 55
-    {FPUnimplemented, "FPAddComment"},             // 56
-    {FPUnimplemented, "FPRemoveComment"},          // 57
-    {FPUnimplemented, "FPGetComment"},             // 58
+    {FPGetIcon, "FPGetIcon"},                      // 51
+    {FPGetIconInfo, "FPGetIconInfo"},              // 52
+    {FPAddAPPL, "FPAddAPPL"},                      // 53
+    {FPRemoveAPPL, "FPRemoveAPPL"},                // 54
+    {FPGetAPPL, "FPGetAPPL"},                      // 55
+    {FPAddComment, "FPAddComment"},                // 56
+    {FPRemoveComment, "FPRemoveComment"},          // 57
+    {FPGetComment, "FPGetComment"},                // 58
     {FPByteRangeLock, "FPByteRangeLock"},          // 59: 64-bit form
     {FPRead, "FPRead"},                            // 60: 64-bit form
     {FPWrite, "FPWrite"},                          // 61: 64-bit form
@@ -96,8 +100,6 @@ const AFPCommandEntry afpTable[kAFPTableSize] = {
 
 namespace {
 
-// FPAddIcon arrives only inside DSI Write requests.
-AFPHandler const kAddIconHandler = FPUnimplemented;
 // Before login a password change is admitted only for the account of the
 // last login attempt, when its password has expired and it may be changed
 // before login.
@@ -120,7 +122,7 @@ AFP_HANDLER(FPDispatchCommand) {
   if (session->IsAuthenticated()) {
     if (code < kAFPTableSize) return afpTable[code].handler(session, request, requestLength, reply, replyLength);
     if (code == kFPZzzz) return FPZzzz(session, request, requestLength, reply, replyLength);
-    if (code == kFPAddIcon) return kAddIconHandler(session, request, requestLength, reply, replyLength);
+    if (code == kFPAddIcon) return FPAddIcon(session, request, requestLength, reply, replyLength);
     return kFPCallNotSupported;
   }
   switch (code) {
@@ -145,6 +147,6 @@ AFPHandler afpReadHandler(uint8_t code) {
 
 AFPHandler afpWriteHandler(uint8_t code) {
   if (code == kFPWrite || code == kFPWriteExt) return afpTable[code].handler;
-  if (code == kFPAddIcon) return kAddIconHandler;
+  if (code == kFPAddIcon) return FPAddIcon;
   return nullptr;
 }

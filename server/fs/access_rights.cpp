@@ -46,3 +46,8 @@ BEntry afpGoverningFolder(BAFPVolume* volume, const BEntry& entry) {
   const BEntry root(volume->GetPath());
   return entry.SameNodeAs(root) ? root : entry.Parent();
 }
+
+int32_t afpRequireMetadataChange(BAFPSession* session, BAFPVolume* volume, const BEntry& entry) {
+  if (volume->GetVolumeFlags() & kShareReadOnly) return kFPVolLocked;
+  return afpRequireRight(session, afpGoverningFolder(volume, entry), kRightWrite);
+}

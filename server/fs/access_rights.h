@@ -24,3 +24,8 @@ int32_t afpRequireRight(BAFPSession* session, const BEntry& folder, uint8_t righ
 // The folder whose rights govern changes to `entry`: the shared folder for
 // the shared folder itself, else the folder that holds the entry.
 BEntry afpGoverningFolder(BAFPVolume* volume, const BEntry& entry);
+
+// Changing an object's comment or extended attributes is changing the
+// object: kFPVolLocked on a share flagged read-only, kFPAccessDenied
+// without the write right of its governing folder, else kFPNoErr.
+int32_t afpRequireMetadataChange(BAFPSession* session, BAFPVolume* volume, const BEntry& entry);

@@ -53,13 +53,6 @@ int32_t ReadName(BAFPBuffer& in, char (&name)[kAttributeNameSize]) {
   return in.GetUniString(name, sizeof(name), &length) == kFPNoErr ? kFPNoErr : kFPParamErr;
 }
 
-// Changing an object's attributes is changing the object: not on a share
-// flagged read-only, and only with the write right of its folder.
-int32_t MayChange(BAFPSession* session, const AttributeTarget& target) {
-  if (target.volume->GetVolumeFlags() & kShareReadOnly) return kFPVolLocked;
-  return afpRequireRight(session, afpGoverningFolder(target.volume.get(), target.entry), kRightWrite);
-}
-
 }  // namespace
 
 AFP_HANDLER(FPGetExtAttribute) {
@@ -97,7 +90,7 @@ AFP_HANDLER(FPSetExtAttribute) {
   const int32_t length = in.GetInt32();
   // The value must lie within the request.
   if (in.ReadPastEnd() || length < 0 || length > in.Remaining()) return kFPParamErr;
-  if ((result = MayChange(session, target)) != kFPNoErr) return result;
+  if ((result = afpRequireMetadataChange(session, target.volume.get(), target.entry)) != kFPNoErr) return result;
   BNode node(target.entry.DiskPath().c_str());
   if (node.InitCheck() != B_OK) return kFPParamErr;
   attr_info info;
@@ -115,7 +108,7 @@ AFP_HANDLER(FPRemoveExtAttribute) {
   if (result != kFPNoErr) return result;
   char name[kAttributeNameSize];
   if (ReadName(in, name) != kFPNoErr) return kFPParamErr;
-  if ((result = MayChange(session, target)) != kFPNoErr) return result;
+  if ((result = afpRequireMetadataChange(session, target.volume.get(), target.entry)) != kFPNoErr) return result;
   BNode node(target.entry.DiskPath().c_str());
   if (node.InitCheck() != B_OK) return kFPParamErr;
   switch (node.RemoveAttr(name)) {
