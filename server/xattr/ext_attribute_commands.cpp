@@ -24,6 +24,9 @@ struct AttributeTarget {
   VolumeRef volume;
   uint16_t bitmap = 0;
   BEntry entry;
+  // A symbolic link addressed itself (no-follow option). Linux keeps no
+  // user attributes on links: it has none, and none can be set.
+  bool isLink = false;
 };
 
 // Reads the volume, directory ID and bitmap, then `skip` bytes of fields
@@ -40,9 +43,11 @@ int32_t ReadTarget(BAFPSession* session, BAFPBuffer& in, int32_t skip, int32_t* 
   const int32_t result = afpReadPath(in, path, sizeof(path));
   if (result != kFPNoErr) return result;
   const bool follow = (target->bitmap & kNoFollowOption) == 0;
-  return BAFPObject::SetAFPEntry(target->volume.get(), dirID, path, target->entry, follow) == kFPNoErr
-             ? kFPNoErr
-             : kFPObjectNotFound;
+  if (BAFPObject::SetAFPEntry(target->volume.get(), dirID, path, target->entry, follow) != kFPNoErr)
+    return kFPObjectNotFound;
+  EntryInfo info;
+  target->isLink = target->entry.GetInfo(&info) == B_OK && info.isSymlink;
+  return kFPNoErr;
 }
 
 // The name after the pad: a 16-bit length and UTF-8, converted.
@@ -63,6 +68,7 @@ AFP_HANDLER(FPGetExtAttribute) {
   if (result != kFPNoErr) return result;
   char name[kAttributeNameSize];
   if (ReadName(in, name) != kFPNoErr) return kFPParamErr;
+  if (target.isLink) return kFPObjectNotFound;
   BNode node(target.entry.DiskPath().c_str());
   attr_info info;
   if (node.InitCheck() != B_OK) return kFPParamErr;
@@ -91,6 +97,7 @@ AFP_HANDLER(FPSetExtAttribute) {
   // The value must lie within the request.
   if (in.ReadPastEnd() || length < 0 || length > in.Remaining()) return kFPParamErr;
   if ((result = afpRequireMetadataChange(session, target.volume.get(), target.entry)) != kFPNoErr) return result;
+  if (target.isLink) return kFPAccessDenied;
   BNode node(target.entry.DiskPath().c_str());
   if (node.InitCheck() != B_OK) return kFPParamErr;
   attr_info info;
@@ -109,6 +116,7 @@ AFP_HANDLER(FPRemoveExtAttribute) {
   char name[kAttributeNameSize];
   if (ReadName(in, name) != kFPNoErr) return kFPParamErr;
   if ((result = afpRequireMetadataChange(session, target.volume.get(), target.entry)) != kFPNoErr) return result;
+  if (target.isLink) return kFPObjectNotFound;
   BNode node(target.entry.DiskPath().c_str());
   if (node.InitCheck() != B_OK) return kFPParamErr;
   switch (node.RemoveAttr(name)) {
@@ -126,8 +134,8 @@ AFP_HANDLER(FPListExtAttribute) {
   int32_t maxReply = 0;
   const int32_t result = ReadTarget(session, in, 6, &maxReply, &target);  // request count, start index
   if (result != kFPNoErr) return result;
-  BNode node(target.entry.DiskPath().c_str());
-  if (node.InitCheck() != B_OK) return kFPParamErr;
+  BNode node;  // a link itself lists no names
+  if (!target.isLink && node.SetTo(target.entry.DiskPath().c_str()) != B_OK) return kFPParamErr;
   BAFPBuffer out(reply, kReplyAreaSize);
   out.AddInt16(static_cast<int16_t>(target.bitmap));
   signed char* totalField = out.GetCurrentPosPtr();

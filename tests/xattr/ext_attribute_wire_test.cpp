@@ -47,32 +47,34 @@ class ExtAttributeWire : public ::testing::Test {
     request.Add8(command).Add8(0).Add16(0xFFFF).Add32(2).Add16(bitmap);
     return request;
   }
-  static void PathAndName(RequestBuilder& request, const std::string& name) {
-    request.Add8(2).AddPascal("file").PadToEven().Add16(static_cast<uint16_t>(name.size())).AddBytes(name);
+  static void PathAndName(RequestBuilder& request, const std::string& name, const std::string& object) {
+    request.Add8(2).AddPascal(object).PadToEven().Add16(static_cast<uint16_t>(name.size())).AddBytes(name);
   }
 
-  std::optional<DsiFrame> Get(const std::string& name, int32_t maxReply) {
-    RequestBuilder request = Start(69, 0);
+  std::optional<DsiFrame> Get(const std::string& name, int32_t maxReply, const std::string& object = "file",
+                              uint16_t options = 0) {
+    RequestBuilder request = Start(69, options);
     request.Add64(0).Add64(0).Add32(static_cast<uint32_t>(maxReply));
-    PathAndName(request, name);
+    PathAndName(request, name, object);
     return client_.Command(request.Bytes());
   }
-  int32_t Set(const std::string& name, const std::string& value, uint16_t options = 0, int32_t statedLength = -1) {
+  int32_t Set(const std::string& name, const std::string& value, uint16_t options = 0, int32_t statedLength = -1,
+              const std::string& object = "file") {
     RequestBuilder request = Start(70, options);
     request.Add64(0);
-    PathAndName(request, name);
+    PathAndName(request, name, object);
     request.Add32(static_cast<uint32_t>(statedLength >= 0 ? statedLength : static_cast<int32_t>(value.size())));
     request.AddBytes(value);
     return client_.Command(request.Bytes())->errorCode;
   }
-  int32_t Remove(const std::string& name) {
-    RequestBuilder request = Start(71, 0);
-    PathAndName(request, name);
+  int32_t Remove(const std::string& name, const std::string& object = "file", uint16_t options = 0) {
+    RequestBuilder request = Start(71, options);
+    PathAndName(request, name, object);
     return client_.Command(request.Bytes())->errorCode;
   }
-  std::optional<DsiFrame> List(int32_t maxReply) {
-    RequestBuilder request = Start(72, 0);
-    request.Add16(0).Add32(0).Add32(static_cast<uint32_t>(maxReply)).Add8(2).AddPascal("file");
+  std::optional<DsiFrame> List(int32_t maxReply, const std::string& object = "file", uint16_t options = 0) {
+    RequestBuilder request = Start(72, options);
+    request.Add16(0).Add32(0).Add32(static_cast<uint32_t>(maxReply)).Add8(2).AddPascal(object);
     return client_.Command(request.Bytes());
   }
 
@@ -143,6 +145,32 @@ TEST_F(ExtAttributeWire, LargeValuesAndTheReadOnlyShare) {
   EXPECT_EQ(Set("c", "x"), -5031);
   EXPECT_EQ(Remove("a"), -5031);
   EXPECT_EQ(Get("a", 10)->errorCode, 0);  // reading still works
+}
+
+TEST_F(ExtAttributeWire, SymbolicLinksWithAndWithoutTheNoFollowOption) {
+  constexpr uint16_t kNoFollow = 0x0001;
+  ASSERT_EQ(Set("x", "target"), 0);
+  fs::create_symlink("file", share_ / "link");
+  const auto followed = Get("x", 100, "link");
+  ASSERT_EQ(followed->errorCode, 0);
+  EXPECT_EQ(std::string(followed->payload.begin() + 6, followed->payload.end()), "target");
+  // The link itself: Linux keeps no user attributes on links.
+  EXPECT_EQ(Get("x", 100, "link", kNoFollow)->errorCode, -5018);
+  EXPECT_EQ(List(0, "link", kNoFollow)->payload, (ByteVector{0, 1, 0, 0, 0, 6}));
+  EXPECT_EQ(Set("y", "v", kNoFollow, -1, "link"), -5000);
+  EXPECT_EQ(Remove("x", "link", kNoFollow), -5018);
+  EXPECT_EQ(Get("x", 100)->errorCode, 0);  // the target kept its attribute
+
+  // A link out of the share is never followed.
+  const fs::path outside = folders_.path() / "outside";
+  std::ofstream(outside).close();
+  ASSERT_EQ(setxattr(outside.c_str(), "user.secret", "s", 1, 0), 0);
+  fs::create_symlink(outside, share_ / "escape");
+  EXPECT_EQ(Get("secret", 100, "escape")->errorCode, -5018);
+  EXPECT_EQ(Set("secret", "overwritten", 0, -1, "escape"), -5018);
+  EXPECT_EQ(List(100, "escape")->errorCode, -5018);
+  char value[16];
+  EXPECT_EQ(getxattr(outside.c_str(), "user.secret", value, sizeof(value)), 1);
 }
 
 }  // namespace
