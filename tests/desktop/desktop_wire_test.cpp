@@ -390,6 +390,21 @@ TEST_F(DesktopWire, CommentsAreKeptByTheObjectsThemselves) {
   EXPECT_EQ(client_.Command(ByteVector{56, 0, 0, static_cast<uint8_t>(ref), 0, 0, 0, 2, 2, 4, 'f', 'i'})->errorCode,
             -5019);
 
+  // A guest without the write right of the shared folder cannot comment.
+  fs::permissions(share_, fs::perms(0755));
+  BMessage guests(FourCC("sall"));
+  guests.AddBool("afp-bool", true);
+  ASSERT_EQ(AdminRequest(guests)->what, FourCC("succ"));
+  DsiClient guest;
+  ASSERT_TRUE(ConnectAsGuest(guest, server_->port()));
+  ASSERT_EQ(guest.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+  const auto guestRef = static_cast<uint16_t>(OpenDT(guest));
+  RequestBuilder refused = CommentRequest(56, guestRef, "file");
+  refused.PadToEven().Add8(1).AddBytes("g");
+  EXPECT_EQ(guest.Command(refused.Bytes())->errorCode, -5000);
+  EXPECT_EQ(guest.Command(CommentRequest(57, guestRef, "Apps").Bytes())->errorCode, -5000);
+  EXPECT_EQ(getxattr((share_ / "file").c_str(), "user.Afp_Comment", stored, sizeof(stored)), -1);
+
   // A share flagged read-only keeps its comments as they are.
   BMessage flags(FourCC("sflg"));
   flags.AddString("afp-string", share_.string());
