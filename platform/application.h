@@ -17,7 +17,6 @@ class BApplication : public BLooper {
   // B_OK, or B_ALREADY_RUNNING when another process holds the signature, or
   // another failure taking it.
   status_t InitCheck() const { return fInitStatus; }
-  const std::string& Signature() const { return fSignature; }
 
   // ReadyToRun, then the message loop on the calling thread; returns once the
   // application has quit.

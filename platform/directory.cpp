@@ -9,7 +9,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,72 +18,30 @@
 #include <string_view>
 
 #include "platform/storage_internal.h"
+#include "platform/unique_fd.h"
 
 using storage_internal::FindExisting;
 using storage_internal::IsSingleDiskName;
 using storage_internal::JoinPath;
 using storage_internal::kMaxDiskNameLength;
 using storage_internal::LookupForms;
+using storage_internal::IsAtOrBelow;
+using storage_internal::RealPath;
+using storage_internal::SplitPath;
 using storage_internal::StatusForErrno;
 
 namespace {
 
 constexpr const char* kCreationTimeKey = "crtime";
-constexpr const char* kCreationTimeXattr = "user.corvane.crtime";
-constexpr const char* kOverflowXattr = "user.corvane.overflow";
-
-// Closes a descriptor on scope exit.
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fFd(fd) {}
-  ~FdCloser() {
-    if (fFd >= 0) close(fFd);
-  }
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
-  int Get() const { return fFd; }
-  void Reset(int fd) {
-    if (fFd >= 0) close(fFd);
-    fFd = fd;
-  }
-
- private:
-  int fFd;
-};
 
 std::string LastComponent(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The real path of `path` (all links followed); false when it cannot be
-// had (missing, a dangling link, no permission).
-bool RealPath(const std::string& path, std::string* real) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return false;
-  real->assign(resolved);
-  free(resolved);
-  return true;
-}
-
-// `real` is `realRoot` or lies below it, by whole path components.
-bool HasPrefix(const std::string& realRoot, const std::string& real) {
-  if (realRoot == "/") return !real.empty() && real[0] == '/';
-  return real.compare(0, realRoot.size(), realRoot) == 0 &&
-         (real.size() == realRoot.size() || real[realRoot.size()] == '/');
-}
-
 // The path elements below `realRoot` of a real path inside it.
 std::vector<std::string> ElementsBelow(const std::string& realRoot, const std::string& real) {
-  std::vector<std::string> elements;
-  const std::string_view rest = std::string_view(real).substr(realRoot == "/" ? 0 : realRoot.size());
-  for (size_t start = 0; start < rest.size();) {
-    size_t stop = rest.find('/', start);
-    if (stop == std::string_view::npos) stop = rest.size();
-    if (stop > start) elements.emplace_back(rest.substr(start, stop - start));
-    start = stop + 1;
-  }
-  return elements;
+  return SplitPath(std::string_view(real).substr(realRoot == "/" ? 0 : realRoot.size()), false);
 }
 
 std::string PathOf(const std::string& root, const std::vector<std::string>& elements) {
@@ -111,6 +68,30 @@ status_t Rename(const std::string& from, const std::string& to, bool isDirectory
 }  // namespace
 
 namespace storage_internal {
+
+std::vector<std::string> SplitPath(std::string_view path, bool keepEmpty) {
+  std::vector<std::string> elements;
+  for (size_t start = 0; start <= path.size();) {
+    size_t stop = path.find('/', start);
+    if (stop == std::string_view::npos) stop = path.size();
+    if (keepEmpty || stop > start) elements.emplace_back(path.substr(start, stop - start));
+    start = stop + 1;
+  }
+  return elements;
+}
+
+bool RealPath(const std::string& path, std::string* real) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  real->assign(resolved);
+  free(resolved);
+  return true;
+}
+
+bool IsAtOrBelow(const std::string& folder, const std::string& path) {
+  if (folder == "/") return !path.empty() && path[0] == '/';
+  return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
+}
 
 status_t StatusForErrno(int error) {
   switch (error) {
@@ -207,18 +188,7 @@ status_t BEntry::GetInfo(EntryInfo* info) const {
   if (status != B_OK || info->isSymlink) return status;
   return NoThrow([&] {
     std::string value;
-    // The record is small and normally inline, under the name node.h gives
-    // bookkeeping records; only a node with attributes in the overflow store
-    // needs a BNode. Listing a big folder reads this for every entry.
-    char inlineValue[32];
-    const ssize_t got = lgetxattr(fPath.c_str(), kCreationTimeXattr, inlineValue, sizeof(inlineValue));
-    if (got >= 0) {
-      value.assign(inlineValue, static_cast<size_t>(got));
-    } else {
-      if (errno == ENODATA && lgetxattr(fPath.c_str(), kOverflowXattr, nullptr, 0) < 0 && errno == ENODATA) return B_OK;
-      BNode node(fPath.c_str());
-      if (node.InitCheck() != B_OK || node.ReadBookkeepingAttr(kCreationTimeKey, &value) != B_OK) return B_OK;
-    }
+    if (ReadBookkeepingAttrAt(fPath.c_str(), kCreationTimeKey, &value) != B_OK) return B_OK;
     // Decimal seconds as SetCreationTime writes them; anything else is
     // ignored.
     char* end = nullptr;
@@ -309,7 +279,7 @@ status_t BEntry::SetPermissions(uint32_t mode) const {
   if (!IsSet()) return B_NO_INIT;
   // Through a descriptor of the entry itself, so that a link swapped in
   // meanwhile is not followed; links have no permissions of their own.
-  const FdCloser fd(open(fPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  const UniqueFd fd(open(fPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (fd.Get() < 0) return StatusForErrno(errno);
   struct stat facts;
   if (fstat(fd.Get(), &facts) != 0) return StatusForErrno(errno);
@@ -345,7 +315,7 @@ bool IsInside(const BEntry& root, const BEntry& entry) {
       if (name == "." || name == "..") return false;
       real = JoinPath(real, name);
     }
-    return HasPrefix(realRoot, real);
+    return IsAtOrBelow(realRoot, real);
   } catch (...) {
     return false;
   }
@@ -359,26 +329,20 @@ status_t ResolveConfined(const BEntry& root, const BEntry& base, const std::stri
     std::string realRoot;
     std::string realBase;
     if (!RealPath(root.DiskPath(), &realRoot) || !RealPath(base.DiskPath(), &realBase) ||
-        !HasPrefix(realRoot, realBase))
+        !IsAtOrBelow(realRoot, realBase))
       return B_ENTRY_NOT_FOUND;
 
     // Where the walk is, as folders below the root (never a link), so that
     // ".." is the real parent and the root is always known.
     std::vector<std::string> at = ElementsBelow(realRoot, realBase);
-    std::vector<std::string> elements;
-    for (size_t start = 0; start <= path.size();) {
-      size_t stop = path.find('/', start);
-      if (stop == std::string::npos) stop = path.size();
-      if (stop > start) elements.push_back(path.substr(start, stop - start));
-      start = stop + 1;
-    }
+    std::vector<std::string> elements = SplitPath(path, false);
 
     // Follows the link at `linkPath` when it ends inside the root, making
     // its target the place of the walk.
     const auto follow = [&](const std::string& linkPath, bool mustBeFolder) -> status_t {
       std::string real;
       struct stat facts;
-      if (!RealPath(linkPath, &real) || !HasPrefix(realRoot, real)) return B_ENTRY_NOT_FOUND;
+      if (!RealPath(linkPath, &real) || !IsAtOrBelow(realRoot, real)) return B_ENTRY_NOT_FOUND;
       if (mustBeFolder && (stat(real.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode))) return B_ENTRY_NOT_FOUND;
       at = ElementsBelow(realRoot, real);
       return B_OK;
@@ -450,31 +414,17 @@ void BDirectory::Rewind() {
     return;
   }
   fStatus = NoThrow([&]() -> status_t {
-    const int fd = open(fFolder.DiskPath().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == ELOOP ? B_NOT_A_DIRECTORY : StatusForErrno(errno);
-    DIR* folder = fdopendir(fd);
-    if (folder == nullptr) {
-      close(fd);
-      return StatusForErrno(errno);
+    UniqueFd fd(open(fFolder.DiskPath().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0) return errno == ELOOP ? B_NOT_A_DIRECTORY : StatusForErrno(errno);
+    const UniqueDir folder = OpenFolderStream(fd);
+    if (!folder) return StatusForErrno(errno);
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(folder.get());
+      if (entry == nullptr) return errno != 0 ? StatusForErrno(errno) : B_OK;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      fNames.emplace_back(entry->d_name);
     }
-    status_t status = B_OK;
-    try {
-      for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(folder);
-        if (entry == nullptr) {
-          if (errno != 0) status = StatusForErrno(errno);
-          break;
-        }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        fNames.emplace_back(entry->d_name);
-      }
-    } catch (...) {
-      closedir(folder);
-      throw;
-    }
-    closedir(folder);
-    return status;
   });
   if (fStatus != B_OK) fNames.clear();
 }
@@ -510,15 +460,9 @@ namespace {
 // Walks the folders of a relative Mac Roman path ("Archive/2024") from
 // `folder` without following links, up to the last element: the folder that
 // will hold it (a descriptor and its path) and the last element's disk name.
-status_t OpenHolder(const BEntry& folder, const std::string& macRomanPath, FdCloser* holder, std::string* holderPath,
+status_t OpenHolder(const BEntry& folder, const std::string& macRomanPath, UniqueFd* holder, std::string* holderPath,
                     std::string* diskName) {
-  std::vector<std::string> elements;
-  for (size_t start = 0; start <= macRomanPath.size();) {
-    size_t stop = macRomanPath.find('/', start);
-    if (stop == std::string::npos) stop = macRomanPath.size();
-    elements.push_back(macRomanPath.substr(start, stop - start));
-    start = stop + 1;
-  }
+  const std::vector<std::string> elements = SplitPath(macRomanPath, true);
   for (const std::string& element : elements)
     if (element.empty() || element == "." || element == "..") return B_BAD_VALUE;
 
@@ -548,7 +492,7 @@ status_t BDirectory::CreateDirectory(const std::string& macRomanName, BEntry* cr
   // only the path counts here.
   if (!fFolder.IsSet()) return B_NO_INIT;
   return NoThrow([&] {
-    FdCloser holder(-1);
+    UniqueFd holder(-1);
     std::string holderPath;
     std::string diskName;
     status_t status = OpenHolder(fFolder, macRomanName, &holder, &holderPath, &diskName);
@@ -564,13 +508,13 @@ status_t BDirectory::CreateDirectory(const std::string& macRomanName, BEntry* cr
 status_t BDirectory::CreateFile(const std::string& macRomanName, bool failIfExists, BEntry* created) {
   if (!fFolder.IsSet()) return B_NO_INIT;
   return NoThrow([&] {
-    FdCloser holder(-1);
+    UniqueFd holder(-1);
     std::string holderPath;
     std::string diskName;
     status_t status = OpenHolder(fFolder, macRomanName, &holder, &holderPath, &diskName);
     if (status != B_OK) return status;
     constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    FdCloser file(openat(holder.Get(), diskName.c_str(), kFlags | O_CREAT | O_EXCL, 0666));
+    UniqueFd file(openat(holder.Get(), diskName.c_str(), kFlags | O_CREAT | O_EXCL, 0666));
     if (file.Get() < 0) {
       if (errno != EEXIST || failIfExists) return StatusForErrno(errno);
       // Taken: only a plain file is emptied (its attributes stay); a

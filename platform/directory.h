@@ -27,9 +27,6 @@
 #include "platform/node.h"
 #include "platform/status.h"
 
-// Longest Mac Roman name (bytes) the server handles.
-inline constexpr size_t B_FILE_NAME_LENGTH = 256;
-
 // Name conversion at the file-system boundary.
 std::string DiskNameFromMacRoman(const std::string& macRoman);
 std::string MacRomanNameFromDisk(const std::string& diskName);

@@ -79,7 +79,7 @@ std::string DiskNameFromMacRoman(const std::string& macRoman) {
 }
 
 std::string MacRomanNameFromDisk(const std::string& diskName) {
-  if (!IsValidUTF8(diskName.data(), diskName.size()) || !HasMacRomanForm(diskName.data(), diskName.size()))
+  if (!HasMacRomanForm(diskName.data(), diskName.size()))
     return diskName;
   std::string out(diskName.size(), '\0');
   int32_t sourceLength = static_cast<int32_t>(diskName.size());

@@ -8,18 +8,11 @@
 #include <cerrno>
 #include <string>
 
-namespace {
+#include "platform/storage_internal.h"
 
-status_t StatusFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR: return B_ENTRY_NOT_FOUND;
-    case EACCES:
-    case EPERM: return B_NOT_ALLOWED;
-    case ENOMEM: return B_NO_MEMORY;
-    default: return B_ERROR;
-  }
-}
+using storage_internal::StatusForErrno;
+
+namespace {
 
 std::string ParentPath(const char* path) {
   std::string parent = path;
@@ -35,7 +28,7 @@ std::string ParentPath(const char* path) {
 status_t GetEntryInfo(const char* path, EntryInfo* info) {
   struct statx details;
   if (statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &details) != 0)
-    return StatusFromErrno(errno);
+    return StatusForErrno(errno);
   info->ref.device = static_cast<int32_t>(makedev(details.stx_dev_major, details.stx_dev_minor));
   info->ref.node = static_cast<int64_t>(details.stx_ino);
   info->isDirectory = S_ISDIR(details.stx_mode);
@@ -53,24 +46,15 @@ status_t GetEntryInfo(const char* path, EntryInfo* info) {
 
 status_t GetParentNodeRef(const char* path, node_ref* parent) {
   struct stat details;
-  if (stat(ParentPath(path).c_str(), &details) != 0) return StatusFromErrno(errno);
+  if (stat(ParentPath(path).c_str(), &details) != 0) return StatusForErrno(errno);
   parent->device = static_cast<int32_t>(details.st_dev);
   parent->node = static_cast<int64_t>(details.st_ino);
   return B_OK;
 }
 
-bool IsVolumeRoot(const char* path) {
-  struct stat self;
-  struct stat parent;
-  if (stat(path, &self) != 0) return false;
-  const std::string parentPath = std::string(path) + "/..";
-  if (stat(parentPath.c_str(), &parent) != 0) return false;
-  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
-}
-
 status_t GetFileSystemInfo(const char* path, FileSystemInfo* info) {
   struct statvfs details;
-  if (statvfs(path, &details) != 0) return StatusFromErrno(errno);
+  if (statvfs(path, &details) != 0) return StatusForErrno(errno);
   info->freeBytes = static_cast<int64_t>(details.f_bavail) * static_cast<int64_t>(details.f_frsize);
   info->capacity = static_cast<int64_t>(details.f_blocks) * static_cast<int64_t>(details.f_frsize);
   info->readOnly = (details.f_flag & ST_RDONLY) != 0;

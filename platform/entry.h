@@ -26,9 +26,6 @@ status_t GetEntryInfo(const char* path, EntryInfo* info);
 // The folder that holds the entry at `path` (following links on the way).
 status_t GetParentNodeRef(const char* path, node_ref* parent);
 
-// True for the root folder of a mounted file system.
-bool IsVolumeRoot(const char* path);
-
 struct FileSystemInfo {
   int64_t freeBytes = 0;  // available to unprivileged users
   int64_t capacity = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/directory.h"
 #include "platform/storage_internal.h"
+#include "platform/unique_fd.h"
 
 using storage_internal::StatusForErrno;
 
@@ -34,26 +35,14 @@ status_t BFile::SetTo(const BEntry& entry, Mode mode) {
   if (mode == kReadWrite) flags = O_RDWR;
   // Non-blocking for the open only, so that a FIFO put in the file's place
   // cannot hang it; what is not a plain file is refused afterwards.
-  const int fd = open(entry.DiskPath().c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return fStatus = errno == ELOOP ? B_BAD_VALUE : StatusForErrno(errno);
+  UniqueFd fd(open(entry.DiskPath().c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.Get() < 0) return fStatus = errno == ELOOP ? B_BAD_VALUE : StatusForErrno(errno);
   struct stat facts;
-  if (fstat(fd, &facts) != 0) {
-    fStatus = StatusForErrno(errno);
-    close(fd);
-    return fStatus;
-  }
-  if (!S_ISREG(facts.st_mode)) {
-    fStatus = S_ISDIR(facts.st_mode) ? B_IS_A_DIRECTORY : B_BAD_VALUE;
-    close(fd);
-    return fStatus;
-  }
-  const int status = fcntl(fd, F_GETFL);
-  if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-    fStatus = StatusForErrno(errno);
-    close(fd);
-    return fStatus;
-  }
-  fFd = fd;
+  if (fstat(fd.Get(), &facts) != 0) return fStatus = StatusForErrno(errno);
+  if (!S_ISREG(facts.st_mode)) return fStatus = S_ISDIR(facts.st_mode) ? B_IS_A_DIRECTORY : B_BAD_VALUE;
+  const int status = fcntl(fd.Get(), F_GETFL);
+  if (status < 0 || fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) return fStatus = StatusForErrno(errno);
+  fFd = fd.Release();
   return fStatus = B_OK;
 }
 

@@ -120,21 +120,26 @@ class BNode::Attributes {
   ssize_t _ReadOnce(const std::string& name, off_t offset, void* buffer, size_t length) {
     if (NameFitsInline(name)) {
       const std::string xattr = XattrName(name);
+      // The common case, one call: the whole value into the caller's buffer.
+      // A value that is not inline is looked for in the store at once.
+      bool notInline = false;
       if (offset == 0 && length > 0) {
-        // The common case, one call: the whole value into the caller's buffer.
         const ssize_t got = getxattr(fPath, xattr.c_str(), buffer, length);
         if (got >= 0) return got;
         if (errno != ERANGE && errno != ENODATA) return StatusFromErrno(errno);
+        notInline = errno == ENODATA;
       }
-      std::string value;
-      const status_t status = GetXattr(fPath, xattr, &value);
-      if (status == B_OK) {
-        if (static_cast<uint64_t>(offset) >= value.size()) return 0;
-        const size_t count = std::min(length, value.size() - static_cast<size_t>(offset));
-        std::memcpy(buffer, value.data() + offset, count);
-        return static_cast<ssize_t>(count);
+      if (!notInline) {
+        std::string value;
+        const status_t status = GetXattr(fPath, xattr, &value);
+        if (status == B_OK) {
+          if (static_cast<uint64_t>(offset) >= value.size()) return 0;
+          const size_t count = std::min(length, value.size() - static_cast<size_t>(offset));
+          std::memcpy(buffer, value.data() + offset, count);
+          return static_cast<ssize_t>(count);
+        }
+        if (status != B_ENTRY_NOT_FOUND) return status;
       }
-      if (status != B_ENTRY_NOT_FOUND) return status;
     }
     // From the store. A writer may replace the value file between our look
     // at the log and the read: then look again. A file the log still names
@@ -508,6 +513,27 @@ status_t BNode::RewindAttrs() {
   fNextName = 0;
   fNamesListed = false;
   return B_OK;
+}
+
+status_t ReadBookkeepingAttrAt(const char* path, const char* key, std::string* value) {
+  if (path == nullptr || value == nullptr) return B_BAD_VALUE;
+  return NoThrow([&]() -> status_t {
+    std::string name;
+    const status_t status = BookkeepingName(key, &name);
+    if (status != B_OK) return status;
+    char inlineValue[64];
+    const ssize_t got = lgetxattr(path, XattrName(name).c_str(), inlineValue, sizeof(inlineValue));
+    if (got >= 0) {
+      value->assign(inlineValue, static_cast<size_t>(got));
+      return B_OK;
+    }
+    // Inline wins, and a node without a store id has nothing in the store.
+    if (errno == ENODATA && lgetxattr(path, kIdAttribute, nullptr, 0) < 0 && errno == ENODATA)
+      return B_ENTRY_NOT_FOUND;
+    BNode node(path);
+    const status_t opened = node.InitCheck();
+    return opened == B_OK ? node.ReadBookkeepingAttr(key, value) : opened;
+  });
 }
 
 status_t BNode::ReadBookkeepingAttr(const char* key, std::string* value) {

@@ -16,7 +16,7 @@
 //     mixed value.
 //   - Names under "user.corvane." are the layer's own. The listing leaves
 //     them out and the attribute calls refuse them; the Bookkeeping calls
-//     reach them ("created" is "user.corvane.created", inline or in the
+//     reach them ("crtime" is "user.corvane.crtime", inline or in the
 //     store like any value).
 //
 // The store: "<settings folder>/attribute-store/", mode 0700, outside every
@@ -90,6 +90,12 @@ struct attr_info {
 // Longest attribute name plus its terminating null byte.
 inline constexpr size_t B_ATTR_NAME_LENGTH = 256;
 
+// Reads the layer's small record `key` of the node at `path` (a final link
+// not followed) as ReadBookkeepingAttr does, without opening the node when
+// the record is inline, as it nearly always is: for facts read once per
+// entry of a listing.
+status_t ReadBookkeepingAttrAt(const char* path, const char* key, std::string* value);
+
 class BNode {
  public:
   BNode();
@@ -128,7 +134,7 @@ class BNode {
   status_t GetNextAttrName(char* buffer);
   status_t RewindAttrs();
 
-  // The layer's own small records ("created" for a creation time), hidden
+  // The layer's own small records ("crtime" for a creation time), hidden
   // from the attribute calls. `key` is non-empty, has no null byte, and is
   // not "overflow" (the store's id). B_ENTRY_NOT_FOUND when missing.
   status_t ReadBookkeepingAttr(const char* key, std::string* value);

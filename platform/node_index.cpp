@@ -16,8 +16,11 @@
 
 #include "platform/directory.h"
 #include "platform/storage_internal.h"
+#include "platform/unique_fd.h"
 
+using storage_internal::IsAtOrBelow;
 using storage_internal::JoinPath;
+using storage_internal::RealPath;
 
 namespace {
 
@@ -61,8 +64,7 @@ class Index {
     std::lock_guard<std::mutex> lock(fMutex);
     for (auto& [device, paths] : fByDevice) {
       for (auto& [node, path] : paths) {
-        if (path.compare(0, from.size(), from) == 0 && (path.size() == from.size() || path[from.size()] == '/'))
-          path = to + path.substr(from.size());
+        if (IsAtOrBelow(from, path)) path = to + path.substr(from.size());
       }
     }
   }
@@ -98,14 +100,6 @@ node_ref RefOf(const struct stat& facts) {
   return node_ref{static_cast<int32_t>(facts.st_dev), static_cast<int64_t>(facts.st_ino)};
 }
 
-bool RealPath(const std::string& path, std::string* real) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return false;
-  real->assign(resolved);
-  free(resolved);
-  return true;
-}
-
 // `path`, when it is still the folder `ref` and lies inside the folder whose
 // real path is `realRoot`, spelled from `rootPath`; empty otherwise.
 // `*elsewhere` tells a folder that exists but lies outside.
@@ -117,8 +111,7 @@ std::string Confirm(const std::string& path, const node_ref& ref, const std::str
   std::string real;
   if (!RealPath(path, &real)) return {};
   if (realRoot == "/") return real;
-  if (real.compare(0, realRoot.size(), realRoot) != 0 ||
-      (real.size() != realRoot.size() && real[realRoot.size()] != '/')) {
+  if (!IsAtOrBelow(realRoot, real)) {
     *elsewhere = true;
     return {};
   }
@@ -135,35 +128,27 @@ std::string Search(const node_ref& ref, const std::string& rootPath) {
     const std::string folderPath = std::move(pending.front());
     pending.pop_front();
     // The root may be reached through a link; nothing below it is.
-    const int fd = open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW));
+    UniqueFd fd(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (first ? 0 : O_NOFOLLOW)));
     first = false;
-    if (fd < 0) continue;
     struct stat facts;
-    if (fstat(fd, &facts) != 0) {
-      close(fd);
-      continue;
-    }
+    if (fd.Get() < 0 || fstat(fd.Get(), &facts) != 0) continue;
     const node_ref folderRef = RefOf(facts);
     seen.clear();
     seen.emplace_back(folderRef, folderPath);
     if (folderRef == ref) {
-      close(fd);
       TheIndex().Remember(seen);
       return folderPath;
     }
-    DIR* folder = fdopendir(fd);
-    if (folder == nullptr) {
-      close(fd);
-      continue;
-    }
+    const UniqueDir folder = OpenFolderStream(fd);
+    if (!folder) continue;
     std::string match;
-    while (const dirent* entry = readdir(folder)) {
+    while (const dirent* entry = readdir(folder.get())) {
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
       unsigned char type = entry->d_type;
       struct stat child;
       bool statted = false;
       if (type == DT_UNKNOWN) {
-        if (fstatat(dirfd(folder), entry->d_name, &child, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (fstatat(dirfd(folder.get()), entry->d_name, &child, AT_SYMLINK_NOFOLLOW) != 0) continue;
         type = S_ISDIR(child.st_mode) ? DT_DIR : DT_REG;
         statted = true;
       }
@@ -173,7 +158,7 @@ std::string Search(const node_ref& ref, const std::string& rootPath) {
       // by its own facts. Others are remembered by what readdir says, and
       // checked on use like everything in the index.
       if (static_cast<int64_t>(entry->d_ino) == ref.node && !statted)
-        statted = fstatat(dirfd(folder), entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0;
+        statted = fstatat(dirfd(folder.get()), entry->d_name, &child, AT_SYMLINK_NOFOLLOW) == 0;
       const node_ref childRef = statted ? RefOf(child)
                                         : node_ref{folderRef.device, static_cast<int64_t>(entry->d_ino)};
       seen.emplace_back(childRef, childPath);
@@ -183,7 +168,6 @@ std::string Search(const node_ref& ref, const std::string& rootPath) {
       }
       pending.push_back(std::move(childPath));
     }
-    closedir(folder);
     TheIndex().Remember(seen);
     if (!match.empty()) return match;
   }

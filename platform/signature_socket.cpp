@@ -13,27 +13,12 @@
 
 #include "platform/find_directory.h"
 #include "platform/thread.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
 constexpr uint32_t kMaxFrame = 1 << 20;
 constexpr uint8_t kWantsReply = 1;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fFd(fd) {}
-  ~FileDescriptor() { Reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fFd; }
-  void Reset(int fd = -1) {
-    if (fFd >= 0) close(fFd);
-    fFd = fd;
-  }
-
- private:
-  int fFd;
-};
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -95,14 +80,14 @@ bool PeerMayTalk(int fd) {
 struct SignatureServer::State {
   std::shared_ptr<MessagePort> target;
   std::string socketPath;
-  FileDescriptor lockFile;
-  FileDescriptor listener;
+  UniqueFd lockFile;
+  UniqueFd listener;
 };
 
 namespace {
 
 void ServeClient(std::shared_ptr<SignatureServer::State> state, int clientFd) {
-  FileDescriptor client(clientFd);
+  UniqueFd client(clientFd);
   if (!PeerMayTalk(client.Get())) return;
   std::vector<uint8_t> frame;
   while (ReadFrame(client.Get(), &frame)) {
@@ -148,7 +133,7 @@ std::string SignatureSocketPath(const char* signature) {
 status_t SendToSignature(const char* signature, const BMessage& message, BMessage* reply) {
   sockaddr_un address;
   if (!MakeAddress(SignatureSocketPath(signature), &address)) return B_BAD_VALUE;
-  FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.Get() < 0) return B_ERROR;
   if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
     return B_BAD_PORT_ID;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/status.h"
@@ -36,6 +37,17 @@ int FindExisting(int dirFd, const std::string& folder, const std::vector<std::st
 
 // "folder/name", without doubling the slash after "/".
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The elements of a "/"-separated path, in order; empty elements are kept
+// only with `keepEmpty`.
+std::vector<std::string> SplitPath(std::string_view path, bool keepEmpty);
+
+// The real path of `path` (all links followed); false when it cannot be
+// had (missing, a dangling link, no permission).
+bool RealPath(const std::string& path, std::string* real);
+
+// `path` is `folder` or lies below it, by whole path components.
+bool IsAtOrBelow(const std::string& folder, const std::string& path);
 
 // Tells the node index that the folder at `from` (and everything under it)
 // is now at `to`.
