@@ -122,6 +122,13 @@ OPEN_FORK_ITEM* BAFPSession::GetForkItem(uint16_t refNum) {
   return nullptr;
 }
 
+OPEN_FORK_ITEM* BAFPSession::GetForkItem(const node_ref& file, int16_t forkType) {
+  std::lock_guard<std::recursive_mutex> guard(fLock);
+  for (const auto& fork : fForks)
+    if (fork->node == file && fork->forkType == forkType) return fork.get();
+  return nullptr;
+}
+
 void BAFPSession::CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool release) {
   if (fork->resource && fork->resourceDirty && afpWriteResourceFork(fork->entry, *fork->resource))
     fork->resourceDirty = false;

@@ -60,6 +60,8 @@ class BAFPSession {
   // data file is synced. kFPIDNotFound for a reference that is not open.
   virtual int32_t CloseFile(uint16_t refNum);
   virtual OPEN_FORK_ITEM* GetForkItem(uint16_t refNum);
+  // This session's open fork of that kind of the file, or null.
+  virtual OPEN_FORK_ITEM* GetForkItem(const node_ref& file, int16_t forkType);
   // Writes a changed resource copy back; with `release`, frees the copy.
   virtual void CloseAndWriteOutResourceFork(OPEN_FORK_ITEM* fork, bool release);
 

@@ -1,6 +1,7 @@
 #include "server/auth/account_store.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/find_directory.h"
@@ -8,6 +9,10 @@
 #include "server/volume/settings_file.h"
 
 namespace {
+
+// Serialises the account functions: a replacement removes and re-creates
+// its record, and no reader may see the account missing in between.
+std::recursive_mutex gAccountLock;
 
 std::string RecordName(const char* name) { return std::string(kAccountRecordPrefix) + name; }
 
@@ -22,6 +27,7 @@ void CopyField(char (&field)[kFieldSize], const char* text) {
 }  // namespace
 
 int32_t afpSaveNewUser(const char* name, const char* password, uint32_t flags) {
+  std::lock_guard<std::recursive_mutex> guard(gAccountLock);
   if (name == nullptr) return kAFPNoSuchUser;
   // A name or password that does not fit its field would be stored cut
   // short: refuse it rather than keep a different password than was given.
@@ -40,6 +46,7 @@ int32_t afpSaveNewUser(const char* name, const char* password, uint32_t flags) {
 }
 
 int32_t afpGetIndUser(AFP_USER_DATA* out, int16_t index) {
+  std::lock_guard<std::recursive_mutex> guard(gAccountLock);
   BNode file;
   if (afpOpenSettingsFile(&file, false) != B_OK) return kAFPSettingsUnavailable;
   // Only the record at the position is read; one that reads back empty
@@ -58,6 +65,7 @@ int32_t afpGetIndUser(AFP_USER_DATA* out, int16_t index) {
 }
 
 int32_t afpGetUserDataByName(const char* name, AFP_USER_DATA* out) {
+  std::lock_guard<std::recursive_mutex> guard(gAccountLock);
   if (name == nullptr) return kAFPNoSuchUser;
   BNode file;
   if (afpOpenSettingsFile(&file, false) != B_OK) return kAFPNoSuchUser;
@@ -74,6 +82,7 @@ int32_t afpGetUserDataByName(const char* name, AFP_USER_DATA* out) {
 }
 
 int32_t afpDeleteUser(const char* name) {
+  std::lock_guard<std::recursive_mutex> guard(gAccountLock);
   BNode file;
   if (name != nullptr && afpOpenSettingsFile(&file, false) == B_OK) file.RemoveAttr(RecordName(name).c_str());
   return kFPNoErr;
@@ -85,6 +94,7 @@ bool afpAccountEnabled(const char* name) {
 }
 
 int32_t afpUpdateUserInfo(AFP_USER_DATA record) {
+  std::lock_guard<std::recursive_mutex> guard(gAccountLock);
   record.name[sizeof(record.name) - 1] = '\0';
   record.password[sizeof(record.password) - 1] = '\0';
   const int32_t removed = afpDeleteUser(record.name);

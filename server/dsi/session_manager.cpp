@@ -77,6 +77,9 @@ int32_t BAFPSessMgr::NumOpenSessions() const { return fCount.load(); }
 
 void BAFPSessMgr::Sweep(int32_t now) {
   std::lock_guard<std::recursive_mutex> guard(fLock);
+  // Taken first, so a volume changed during the pass is announced next time
+  // instead of being cleared unannounced.
+  const std::vector<VolumeRef> changed = TakeChangedVolumes();
   for (BAFPConnection* connection : fConnections) {
     BAFPSession* session = connection->GetAFPSessionObject();
     if (session == nullptr) continue;
@@ -84,25 +87,23 @@ void BAFPSessMgr::Sweep(int32_t now) {
                                                   session->GetLastTickleRecvd(), session->ClientIsSleeping());
     if (decision.tickle) connection->PostMessage(kMsgTickle);
     if (decision.kill) connection->KillSession(true);
-    if (decision.checkVolumes) AnnounceChangedVolumes(connection, session);
-  }
-  ForgetVolumeChanges();
-}
-
-void BAFPSessMgr::AnnounceChangedVolumes(BAFPConnection* connection, BAFPSession* session) {
-  std::lock_guard<std::recursive_mutex> volumes(gAFPVolumeListLock);
-  if (gAFPVolumeList == nullptr) return;
-  for (const VolumeRef& volume : *gAFPVolumeList) {
-    if (volume->IsDirty() && session->HasVolumeOpen(volume.get())) connection->SendAttention(kAttentionVolumeChanged);
+    if (decision.checkVolumes) AnnounceChangedVolumes(connection, session, changed);
   }
 }
 
-void BAFPSessMgr::ForgetVolumeChanges() {
+std::vector<VolumeRef> BAFPSessMgr::TakeChangedVolumes() {
+  std::vector<VolumeRef> changed;
   std::lock_guard<std::recursive_mutex> volumes(gAFPVolumeListLock);
-  if (gAFPVolumeList == nullptr) return;
-  for (const VolumeRef& volume : *gAFPVolumeList) {
-    if (volume->IsDirty()) volume->MakeClean();
-  }
+  if (gAFPVolumeList == nullptr) return changed;
+  for (const VolumeRef& volume : *gAFPVolumeList)
+    if (volume->MakeClean()) changed.push_back(volume);
+  return changed;
+}
+
+void BAFPSessMgr::AnnounceChangedVolumes(BAFPConnection* connection, BAFPSession* session,
+                                         const std::vector<VolumeRef>& changed) {
+  for (const VolumeRef& volume : changed)
+    if (session->HasVolumeOpen(volume.get())) connection->SendAttention(kAttentionVolumeChanged);
 }
 
 void BAFPSessMgr::FlushConnections(int64_t timeoutUs) {

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "server/volume/afp_volume.h"
+
 class BAFPConnection;
 class BAFPSession;
 
@@ -71,8 +73,10 @@ class BAFPSessMgr {
   void FlushConnections(int64_t timeoutUs);
 
  private:
-  void AnnounceChangedVolumes(BAFPConnection* connection, BAFPSession* session);
-  static void ForgetVolumeChanges();
+  // The volumes changed since the last pass, their marks cleared.
+  static std::vector<VolumeRef> TakeChangedVolumes();
+  static void AnnounceChangedVolumes(BAFPConnection* connection, BAFPSession* session,
+                                     const std::vector<VolumeRef>& changed);
 
   mutable std::recursive_mutex fLock;
   std::vector<BAFPConnection*> fConnections;

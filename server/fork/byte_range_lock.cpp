@@ -1,6 +1,7 @@
 #include "server/fork/byte_range_lock.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
@@ -28,6 +29,11 @@ int64_t ForkSize(const OPEN_FORK_ITEM& fork) {
 
 }  // namespace
 
+int64_t afpLastByte(int64_t start, int64_t length) {
+  const __int128 last = static_cast<__int128>(start) + length - 1;
+  return static_cast<int64_t>(std::clamp<__int128>(last, INT64_MIN, INT64_MAX));
+}
+
 BAFPLock::BAFPLock(OPEN_FORK_ITEM* fork) : fFork(fork), fFile(fork->node) {
   gLockList.push_back(this);
   fork->locks.push_back(this);
@@ -41,7 +47,7 @@ BAFPLock::~BAFPLock() {
 
 int32_t BAFPLock::Lock(int64_t start, int64_t length) {
   std::lock_guard<std::recursive_mutex> guard(gLockListLock);
-  const int64_t end = start + length - 1;
+  const int64_t end = afpLastByte(start, length);
   if (RangeLocked(start, end, fFile)) return kFPLockErr;
   fStart = start;
   fEnd = end;
@@ -62,7 +68,7 @@ bool BAFPLock::RangeLocked(int64_t first, int64_t last, const node_ref& file) {
 BAFPLock* BAFPLock::SessionRangeLocked(int64_t start, int64_t length, OPEN_FORK_ITEM* fork) {
   std::lock_guard<std::recursive_mutex> guard(gLockListLock);
   for (BAFPLock* lock : fork->locks)
-    if (lock->fRangeSet && lock->fStart == start && lock->fEnd - lock->fStart + 1 == length) return lock;
+    if (lock->fRangeSet && lock->fStart == start && lock->fEnd == afpLastByte(start, length)) return lock;
   return nullptr;
 }
 

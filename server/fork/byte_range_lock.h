@@ -10,6 +10,10 @@
 #include "server/afp/afp_handler.h"
 #include "server/fork/open_fork.h"
 
+// The last byte of `length` bytes from `start` (start + length - 1, inclusive
+// ranges), held to the 64-bit range: offsets and lengths come from the wire.
+int64_t afpLastByte(int64_t start, int64_t length);
+
 class BAFPLock {
  public:
   // Registers a lock without a range with the list and the fork; the caller

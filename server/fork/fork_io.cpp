@@ -38,7 +38,7 @@ TransferFields ReadTransferFields(BAFPBuffer& in, bool extended) {
 // Ranges of `count` bytes from `start`, inclusive; an empty one locks
 // nothing but is tested like the Part's arithmetic does.
 bool Locked(const OPEN_FORK_ITEM& fork, int64_t start, uint32_t count) {
-  return BAFPLock::RangeLocked(start, start + static_cast<int64_t>(count) - 1, fork.node);
+  return BAFPLock::RangeLocked(start, afpLastByte(start, count), fork.node);
 }
 
 }  // namespace
@@ -92,12 +92,12 @@ AFP_HANDLER(FPWrite) {
     if (!fork->file || !fork->writable) return kFPParamErr;
     if (flags & kFromEndFlag) {
       off_t size = 0;
-      if (fork->file->GetSize(&size) != B_OK) return kFPParamErr;
-      start += size;
+      if (fork->file->GetSize(&size) != B_OK || __builtin_add_overflow(start, size, &start)) return kFPParamErr;
     }
   } else {
     if (!fork->resource || !fork->writable) return kFPParamErr;
-    if (flags & kFromEndFlag) start += static_cast<int64_t>(fork->resource->size());
+    if ((flags & kFromEndFlag) && __builtin_add_overflow(start, static_cast<int64_t>(fork->resource->size()), &start))
+      return kFPParamErr;
   }
   if (start < 0) return kFPParamErr;
   if (Locked(*fork, start, fields.count)) return kFPLockErr;
@@ -108,8 +108,8 @@ AFP_HANDLER(FPWrite) {
     if (written == B_DEVICE_FULL) return kFPDiskFull;
     if (written < 0) return kFPMiscErr;
   } else {
+    if (start > kMaxResourceForkLength - static_cast<int64_t>(fields.count)) return kFPDiskFull;
     const int64_t end = start + fields.count;
-    if (end > kMaxResourceForkLength) return kFPDiskFull;
     std::vector<uint8_t>& copy = *fork->resource;
     if (static_cast<int64_t>(copy.size()) < end) copy.resize(static_cast<size_t>(end));
     std::memcpy(copy.data() + start, data, fields.count);

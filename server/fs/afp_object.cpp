@@ -23,7 +23,8 @@ bool BaseFolder(BAFPVolume* volume, int32_t dirID, BEntry* base) {
     *base = root;
     return true;
   }
-  const node_ref ref{volume->GetNodeRef().device, static_cast<int64_t>(dirID)};
+  // IDs are the low 32 bits of node numbers: 0x80000005 is node 0x80000005.
+  const node_ref ref{volume->GetNodeRef().device, static_cast<int64_t>(static_cast<uint32_t>(dirID))};
   return volume->GetNodeRef().node >= 0 && FindDirectoryByNode(ref, root, base) == B_OK;
 }
 

@@ -45,8 +45,7 @@ struct VolumeAnchors {
 };
 
 VolumeAnchors Anchors(BAFPVolume* volume) {
-  return {static_cast<int64_t>(static_cast<int32_t>(volume->GetRootDirID())),
-          static_cast<int64_t>(static_cast<int32_t>(volume->GetParentOfRootID()))};
+  return {static_cast<int64_t>(volume->GetRootDirID()), static_cast<int64_t>(volume->GetParentOfRootID())};
 }
 
 bool NeedsMoreThan32Bits(int64_t node) { return (static_cast<uint64_t>(node) >> 32) != 0; }
@@ -77,12 +76,11 @@ FINDER_INFO ReadFinderInfo(BAFPBuffer* request) {
 
 // The stored Finder information, or the default written in its place.
 FINDER_INFO FinderInfoOrDefault(const BEntry& entry, bool isDirectory) {
-  FINDER_INFO info;
+  FINDER_INFO info{};
   if (BAFPObject::GetAFPFinderInfo(entry, &info) == kFPNoErr) return info;
-  if (!isDirectory) {
-    std::memset(info.bytes, 0, sizeof(info.bytes));
-    std::memcpy(info.bytes, "????????", 8);  // type and creator
-  }
+  // Nothing of a short or unreadable value is kept.
+  std::memset(info.bytes, 0, sizeof(info.bytes));
+  if (!isDirectory) std::memcpy(info.bytes, "????????", 8);  // type and creator
   StoreField(info.bytes + kIconVerticalOffset, kDefaultIconPosition);
   StoreField(info.bytes + kIconHorizontalOffset, kDefaultIconPosition);
   BAFPObject::SetAFPFinderInfo(entry, &info);
@@ -225,11 +223,11 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
 
   // The open-fork bits are never taken from the stored word: they say
   // whether the fork is open now, in any session.
-  const OPEN_FORK_ITEM* openResource = volume->IsFileOpen(info.ref, kResourceFork);
+  const bool resourceOpen = volume->IsFileOpen(info.ref, kResourceFork) != nullptr;
   if (bitmap & kDirAttributesBit) {
     uint16_t attributes = StoredAttributes(entry) & ~(kAttrDataForkOpen | kAttrResourceForkOpen);
     if (volume->IsFileOpen(info.ref, kDataFork) != nullptr) attributes |= kAttrDataForkOpen;
-    if (openResource != nullptr) attributes |= kAttrResourceForkOpen;
+    if (resourceOpen) attributes |= kAttrResourceForkOpen;
     reply->AddInt16(static_cast<int16_t>(attributes));
   }
   if (bitmap & kDirParentIDBit) {
@@ -253,10 +251,13 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
   // open reports its copy's length; otherwise the stored fork's.
   int64_t resourceLength = 0;
   if (bitmap & (kFileResourceForkLengthBit | kFileExtResourceForkLengthBit)) {
-    const bool ownOpenCopy = (bitmap & kDirAttributesBit) && openResource != nullptr &&
-                             session->GetForkItem(openResource->refNum) == openResource && openResource->resource;
-    resourceLength = ownOpenCopy ? static_cast<int64_t>(openResource->resource->size())
-                                 : afpStoredResourceForkSize(entry);
+    // Only this session's own fork is read: another session's may be closed
+    // meanwhile on its own thread.
+    const OPEN_FORK_ITEM* own = (bitmap & kDirAttributesBit) && resourceOpen
+                                    ? session->GetForkItem(info.ref, kResourceFork)
+                                    : nullptr;
+    resourceLength = own != nullptr && own->resource ? static_cast<int64_t>(own->resource->size())
+                                                     : afpStoredResourceForkSize(entry);
   }
   const auto clamp32 = [](int64_t length) {
     return static_cast<int32_t>(static_cast<uint64_t>(length) >= (uint64_t{1} << 32) ? kTooLarge32

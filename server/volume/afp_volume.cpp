@@ -62,7 +62,7 @@ bool BAFPVolume::IsDirty() const { return fDirty.load(); }
 
 void BAFPVolume::MakeDirty() { fDirty.store(true); }
 
-void BAFPVolume::MakeClean() { fDirty.store(false); }
+bool BAFPVolume::MakeClean() { return fDirty.exchange(false); }
 
 void BAFPVolume::AddOpenFile(OPEN_FORK_ITEM* fork) {
   std::lock_guard<std::mutex> guard(fLock);

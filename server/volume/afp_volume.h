@@ -59,7 +59,8 @@ class BAFPVolume {
   virtual uint32_t GetParentOfRootID() const;
   virtual bool IsDirty() const;
   virtual void MakeDirty();
-  virtual void MakeClean();
+  // Clears the mark; true when it was set.
+  virtual bool MakeClean();
   // The forks open on this volume, in any session.
   virtual void AddOpenFile(OPEN_FORK_ITEM* fork);
   virtual void RemoveOpenFile(OPEN_FORK_ITEM* fork);

@@ -292,6 +292,23 @@ TEST_F(ForkIO, WritesBeyond4GiB) {
   EXPECT_EQ(reader.Get64(), static_cast<uint64_t>(offset + 104));
 }
 
+// Offsets and lengths near the 64-bit limits are refused, never wrapped
+// into a write or a lock somewhere else.
+TEST_F(ForkIO, OffsetsAtThe64BitLimitAreRefused) {
+  const ByteVector original = Pattern(10);
+  WriteFile(share_ / "file", original);
+  const uint16_t data = Open("file");
+  const uint16_t resource = Open("file", kResourceFork);
+  constexpr int64_t kMax = INT64_MAX;
+  EXPECT_EQ(WriteFork(client_, resource, kMax - 10, Pattern(20), true).result, -5008);
+  EXPECT_EQ(WriteFork(client_, resource, kMax, Pattern(1), true, kFromEnd).result, -5008);
+  EXPECT_EQ(WriteFork(client_, data, kMax, Pattern(1), true, kFromEnd).result, -5019);  // 10 + max
+  EXPECT_EQ(WriteFork(client_, data, kMax - 10, Pattern(20), true).result, -5014);
+  EXPECT_EQ(ResultOf(client_, LockExtRequest(data, kMax, kMax)), 0);
+  EXPECT_EQ(ResultOf(client_, LockExtRequest(data, kMax, kMax, kUnlock)), 0);
+  EXPECT_EQ(ReadFork(client_, data, 0, 100, true).data, original);
+}
+
 TEST_F(ForkIO, WriteClaimingMoreDataThanItCarriesChangesNothing) {
   const ByteVector original = Pattern(1000);
   WriteFile(share_ / "file", original);
