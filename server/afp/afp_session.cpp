@@ -42,6 +42,7 @@ BAFPSession::~BAFPSession() {
 }
 
 uint16_t BAFPSession::GetNextClientRequestID(uint16_t received) {
+  ++fRequestCount;
   const uint16_t kept = fClientRequestID.load();
   const uint16_t next = kept == 0 ? received : static_cast<uint16_t>(kept + 1);
   fClientRequestID.store(next);
@@ -240,6 +241,7 @@ signed char BAFPSession::GetAFPVersion() const { return fAFPVersion; }
 void BAFPSession::SetUAMLoginInfo(signed char loginType, const AFP_USER_DATA* account) {
   fLoginType = loginType;
   if (account != nullptr) fUserName.assign(account->name, strnlen(account->name, kMaxUserNameLength));
+  fAdminCheckedAt = kNeverChecked;
 }
 
 int32_t BAFPSession::GetUserInfo(AFP_USER_DATA* out) const {
@@ -250,12 +252,17 @@ bool BAFPSession::IsGuest() const { return fLoginType == kLoginGuest; }
 
 bool BAFPSession::IsAdmin() {
   if (IsGuest()) return false;
+  // The account is read once per request: listing a folder asks for every
+  // entry.
+  if (fAdminCheckedAt == fRequestCount) return fIsAdmin;
   AFP_USER_DATA account;
   if (GetUserInfo(&account) != kFPNoErr) {
     KillSession();
     return false;
   }
-  return (account.flags & kAccountAdministrator) != 0;
+  fIsAdmin = (account.flags & kAccountAdministrator) != 0;
+  fAdminCheckedAt = fRequestCount;
+  return fIsAdmin;
 }
 
 bool BAFPSession::IsUser() { return !IsGuest() && !IsAdmin(); }

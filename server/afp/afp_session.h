@@ -24,6 +24,8 @@ struct AFP_USER_DATA;
 inline constexpr int32_t kMaxOpenVolumes = 16;
 inline constexpr int32_t kMaxUserNameLength = 128;
 inline constexpr int32_t kMaxOpenDesktops = 64;
+// The AFP version code of "AFP2.2"; later versions count up, 0 is none.
+inline constexpr signed char kAFPVersion22 = 1;
 
 // Attention sent to a session that is ended on purpose: server going down,
 // do not reconnect.
@@ -99,7 +101,8 @@ class BAFPSession {
   // The stored account of the user name: 0, or -4000.
   virtual int32_t GetUserInfo(AFP_USER_DATA* out) const;
   virtual bool IsGuest() const;
-  // False for guests. An account deleted since login ends the session.
+  // False for guests. An account deleted since login ends the session. The
+  // account is read at the first call of each request.
   virtual bool IsAdmin();
   virtual bool IsUser();
   virtual bool CanChangePassword() const;
@@ -146,5 +149,11 @@ class BAFPSession {
   const int32_t fToken;
   std::atomic<uint32_t> fAFPTimeStamp{0};
   int32_t fLogonKey = 0;
+  // Requests received so far, and the one whose IsAdmin answer is kept
+  // (receive thread only).
+  static constexpr uint64_t kNeverChecked = UINT64_MAX;
+  uint64_t fRequestCount = 0;
+  uint64_t fAdminCheckedAt = kNeverChecked;
+  bool fIsAdmin = false;
   std::unique_ptr<EnumerationCursor> fEnumerationCursor;
 };

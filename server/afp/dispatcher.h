@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "server/afp/afp_handler.h"
+#include "server/afp/command_codes.h"
 
 inline constexpr int32_t kAFPTableSize = 73;
 
@@ -15,18 +16,6 @@ struct AFPCommandEntry {
 // Indexed by AFP command code 0 to 72.
 extern const AFPCommandEntry afpTable[kAFPTableSize];
 
-// AFP command codes the transport and the gate look at.
-inline constexpr uint8_t kFPGetSrvrInfo = 15;
-inline constexpr uint8_t kFPLogin = 18;
-inline constexpr uint8_t kFPContLogin = 19;
-inline constexpr uint8_t kFPRead = 27;
-inline constexpr uint8_t kFPWrite = 33;
-inline constexpr uint8_t kFPChangePswd = 36;
-inline constexpr uint8_t kFPReadExt = 60;
-inline constexpr uint8_t kFPWriteExt = 61;
-inline constexpr uint8_t kFPLoginExt = 63;
-inline constexpr uint8_t kFPZzzz = 122;
-inline constexpr uint8_t kFPAddIcon = 192;
 
 // Every AFP command of a DSI Command request: before login only server
 // information and the login commands pass; after it, the table.

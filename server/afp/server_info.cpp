@@ -1,10 +1,12 @@
 #include "server/afp/server_info.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "server/afp/afp_result.h"
 #include "server/auth/account_store.h"
+#include "server/auth/login.h"
 #include "server/dsi/dsi_protocol.h"
 #include "server/dsi/listener.h"
 #include "server/volume/volume_registry.h"
@@ -12,9 +14,6 @@
 namespace {
 
 const char* const kMachineType = "BeOS";
-const char* const kAFPVersions[] = {"AFP2.2", "AFPX03", "AFP3.1", "AFP3.2"};
-const char* const kGuestMethod = "No User Authent";
-const char* const kPasswordMethods[] = {"Cleartxt passwrd", "BeOS_Encryption_v1.0", "BeOS_Encryption_v2.0"};
 
 // Offsets inside the block, patched once the positions are known.
 constexpr int32_t kMachineTypeOffsetField = 0;
@@ -47,12 +46,14 @@ int32_t afpWriteServerInfo(BAFPBuffer& reply, const char* serverName, bool guest
   PatchOffset(reply, kMachineTypeOffsetField, reply.GetDataLength());
   reply.AddCStringAsPascal(kMachineType);
   PatchOffset(reply, kVersionsOffsetField, reply.GetDataLength());
-  reply.AddInt8(static_cast<int8_t>(std::size(kAFPVersions)));
-  for (const char* version : kAFPVersions) reply.AddCStringAsPascal(version);
+  reply.AddInt8(static_cast<int8_t>(std::size(kAFPVersionNames)));
+  for (const char* version : kAFPVersionNames) reply.AddCStringAsPascal(version);
   PatchOffset(reply, kMethodsOffsetField, reply.GetDataLength());
-  reply.AddInt8(static_cast<int8_t>(std::size(kPasswordMethods) + (guestListed ? 1 : 0)));
-  if (guestListed) reply.AddCStringAsPascal(kGuestMethod);
-  for (const char* method : kPasswordMethods) reply.AddCStringAsPascal(method);
+  // The guest method comes first in the table and is listed only when
+  // guests may log in.
+  const size_t first = guestListed ? 0 : 1;
+  reply.AddInt8(static_cast<int8_t>(std::size(kLoginMethodNames) - first));
+  for (size_t i = first; i < std::size(kLoginMethodNames); ++i) reply.AddCStringAsPascal(kLoginMethodNames[i]);
 
   PatchOffset(reply, n, reply.GetDataLength());
   reply.AddInt8(0);  // server signature: a single zero byte

@@ -3,29 +3,21 @@
 #include <strings.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/afp/command_codes.h"
 #include "server/auth/account_store.h"
 #include "server/auth/credential_fields.h"
 #include "server/dsi/dsi_protocol.h"
 
 namespace {
 
-constexpr uint8_t kFPLoginExtCode = 63;
-
 constexpr uint16_t kVersionSize = 16;
 constexpr uint16_t kPathNameSize = 256;
-
-const char* const kMethodNames[] = {"No User Authent", "Cleartxt passwrd", "BeOS_Encryption_v1.0",
-                                    "BeOS_Encryption_v2.0"};
-const char* const kAFPVersions[] = {"AFP2.2", "AFPX03", "AFP3.1", "AFP3.2"};
-
-void SkipPadIfOdd(BAFPBuffer& in) {
-  if (in.GetDataLength() % 2 != 0) in.Advance(1);
-}
 
 // An 8-byte clear-text password, ending after its eighth byte.
 void ReadCleartextPassword(BAFPBuffer& in, char (&out)[kCleartextPasswordLength + 1]) {
@@ -54,8 +46,8 @@ int32_t CompleteLogin(BAFPSession* session, int32_t result, signed char loginTyp
 }  // namespace
 
 signed char afpGetUAMType(const char* name) {
-  for (int i = 0; i < 4; ++i)
-    if (strcasecmp(name, kMethodNames[i]) == 0) return static_cast<signed char>(i + 1);
+  for (size_t i = 0; i < std::size(kLoginMethodNames); ++i)
+    if (strcasecmp(name, kLoginMethodNames[i]) == 0) return static_cast<signed char>(i + 1);
   return kLoginNone;
 }
 
@@ -75,7 +67,7 @@ int32_t afpImpLogonUser(const char* name, char* password, int32_t key, int16_t l
 AFP_HANDLER(FPLogin) {
   if (session->IsAuthenticated()) return kFPMiscErr;
   BAFPBuffer in(request, requestLength);
-  const bool extended = static_cast<uint8_t>(in.GetInt8()) == kFPLoginExtCode;
+  const bool extended = static_cast<uint8_t>(in.GetInt8()) == kFPLoginExt;
   if (extended) {
     in.Advance(1);
     in.GetInt16();  // flags: not used
@@ -85,8 +77,8 @@ AFP_HANDLER(FPLogin) {
   afpReadCredentialText(in, version, sizeof(version));
   afpReadCredentialText(in, method, sizeof(method));
   if (in.ReadPastEnd()) return kFPParamErr;
-  for (int i = 0; i < 4; ++i)
-    if (std::strcmp(version, kAFPVersions[i]) == 0) session->SetAFPVersion(static_cast<signed char>(i + 1));
+  for (size_t i = 0; i < std::size(kAFPVersionNames); ++i)
+    if (std::strcmp(version, kAFPVersionNames[i]) == 0) session->SetAFPVersion(static_cast<signed char>(i + 1));
 
   char name[kUserNameSize] = {};
   AFP_USER_DATA account{};
@@ -103,7 +95,7 @@ AFP_HANDLER(FPLogin) {
         ReadLoginExtUserName(in, name);
       else
         afpReadCredentialText(in, name, sizeof(name));
-      SkipPadIfOdd(in);
+      in.AdvanceIfOdd();
       char password[kCleartextPasswordLength + 1];
       ReadCleartextPassword(in, password);
       if (in.ReadPastEnd()) return kFPParamErr;
@@ -112,7 +104,7 @@ AFP_HANDLER(FPLogin) {
     }
     case kLoginScrambled1: {
       afpReadCredentialText(in, name, sizeof(name));
-      SkipPadIfOdd(in);
+      in.AdvanceIfOdd();
       char password[kScrambledPasswordSize];
       afpReadCredentialText(in, password, sizeof(password));
       if (in.ReadPastEnd()) return kFPParamErr;

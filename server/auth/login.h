@@ -15,6 +15,12 @@ inline constexpr int8_t kLoginCleartext = 2;
 inline constexpr int8_t kLoginScrambled1 = 3;
 inline constexpr int8_t kLoginScrambled2 = 4;
 
+// The four login methods' names, in code order (kLoginGuest first), and
+// the AFP versions the server speaks, in version-code order from 1.
+inline constexpr const char* kLoginMethodNames[] = {"No User Authent", "Cleartxt passwrd", "BeOS_Encryption_v1.0",
+                                                    "BeOS_Encryption_v2.0"};
+inline constexpr const char* kAFPVersionNames[] = {"AFP2.2", "AFPX03", "AFP3.1", "AFP3.2"};
+
 // The login method of that name (matched without regard to case), 0 for
 // none of the four.
 signed char afpGetUAMType(const char* name);

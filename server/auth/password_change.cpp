@@ -12,9 +12,6 @@
 
 namespace {
 
-// Sessions of "AFP2.2" (or none) name the account in the request; later
-// versions change their own account.
-constexpr signed char kLastVersionNamingTheAccount = 1;
 constexpr int32_t kEveryUserID = 1;
 
 }  // namespace
@@ -46,13 +43,15 @@ AFP_HANDLER(FPChangePswd) {
   afpReadCredentialText(in, method, sizeof(method));
   const signed char loginType = afpGetUAMType(method);
   char name[kUserNameSize] = {};
-  if (session->GetAFPVersion() > kLastVersionNamingTheAccount) {
+  // Sessions of "AFP2.2" (or none) name the account in the request; later
+  // versions change their own account.
+  if (session->GetAFPVersion() > kAFPVersion22) {
     in.Advance(2);
     std::strncpy(name, session->GetUserName(), sizeof(name) - 1);
   } else {
     afpReadCredentialText(in, name, sizeof(name));
   }
-  if (in.GetDataLength() % 2 != 0) in.Advance(1);
+  in.AdvanceIfOdd();
   if (in.ReadPastEnd()) return kFPParamErr;
 
   char oldPassword[kScrambledPasswordSize] = {};

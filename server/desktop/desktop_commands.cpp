@@ -25,7 +25,7 @@ int32_t GiveDesktopFinderInfo(const BEntry& desktop) {
 // The share's desktop file, created on first use. An existing file is
 // never emptied, also when another session creates it meanwhile.
 int32_t DesktopEntry(const BAFPVolume& volume, BEntry* desktop) {
-  const BEntry root(volume.GetPath());
+  const BEntry root = volume.GetRootEntry();
   *desktop = root.Child(kDesktopFileName);
   if (desktop->Exists()) return kFPNoErr;
   BDirectory folder(root);

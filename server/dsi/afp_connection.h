@@ -1,7 +1,8 @@
 // BAFPConnection: one accepted TCP connection speaking DSI. Its looper
 // thread does every write to the socket; the receive thread (Receive) reads
-// frames, runs the AFP handlers and hands each reply to the looper, waiting
-// until it is written, so replies leave in request order.
+// frames, runs the AFP handlers and hands each reply to the looper (waiting
+// only while all four reply blocks are under way), so replies leave in
+// request order.
 #pragma once
 
 #include <atomic>

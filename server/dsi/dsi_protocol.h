@@ -11,8 +11,6 @@ inline constexpr int32_t kMaxFramePayload = kReceiveBufferSize - kDSIHeaderSize;
 inline constexpr int32_t kReplyAreaSize = 4096;
 inline constexpr int32_t kReplyBlockSize = kDSIHeaderSize + kReplyAreaSize;
 inline constexpr int32_t kReplyBlockCount = 4;
-inline constexpr int32_t kTickleBlockSize = kDSIHeaderSize;
-inline constexpr int32_t kAttentionBlockSize = kDSIHeaderSize + 2;
 // The request quantum announced in the OpenSession reply.
 inline constexpr int32_t kServerRequestQuantum = 4096;
 

@@ -6,6 +6,7 @@
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/afp/command_codes.h"
 #include "server/dsi/dsi_protocol.h"
 
 std::vector<BAFPLock*> gLockList;
@@ -13,17 +14,16 @@ std::recursive_mutex gLockListLock;
 
 namespace {
 
-constexpr uint8_t kFPByteRangeLockCode = 1;
-constexpr uint8_t kFPByteRangeLockExtCode = 59;
 constexpr uint8_t kUnlockFlag = 0x01;
-constexpr uint8_t kFromEndFlag = 0x80;
 constexpr int64_t kToTheEnd = -1;
 
 // The fork's size as locks see it: the data file's size, or the stored
 // resource fork's (an open copy's unsaved growth does not count).
 int64_t ForkSize(const OPEN_FORK_ITEM& fork) {
   if (fork.forkType != kDataFork) return afpStoredResourceForkSize(fork.entry);
-  EntryInfo info;
+  off_t size = 0;
+  if (fork.file && fork.file->GetSize(&size) == B_OK) return size;
+  EntryInfo info;  // a fork open without its data file
   return fork.entry.GetInfo(&info) == B_OK ? info.size : 0;
 }
 
@@ -77,8 +77,8 @@ AFP_HANDLER(FPByteRangeLock) {
   const auto code = static_cast<uint8_t>(in.GetInt8());
   const auto flags = static_cast<uint8_t>(in.GetInt8());
   const auto refNum = static_cast<uint16_t>(in.GetInt16());
-  if (code != kFPByteRangeLockCode && code != kFPByteRangeLockExtCode) return kFPParamErr;
-  const bool extended = code == kFPByteRangeLockExtCode;
+  if (code != kFPByteRangeLock && code != kFPByteRangeLockExt) return kFPParamErr;
+  const bool extended = code == kFPByteRangeLockExt;
   const int64_t offset = extended ? in.GetInt64() : in.GetInt32();
   int64_t length = extended ? in.GetInt64() : in.GetInt32();
   if (in.ReadPastEnd()) return kFPParamErr;

@@ -13,14 +13,13 @@
 namespace {
 
 constexpr uint8_t kResourceForkFlag = 0x80;
-constexpr signed char kAFP22 = 1;
 constexpr uint16_t kExtendedLengthBits = kFileExtDataForkLengthBit | kFileExtResourceForkLengthBit;
 constexpr uint16_t kDataLengthBits = kFileDataForkLengthBit | kFileExtDataForkLengthBit;
 constexpr uint16_t kResourceLengthBits = kFileResourceForkLengthBit | kFileExtResourceForkLengthBit;
 
 // AFP 2.2 sessions get neither UTF-8 nor short names.
 uint16_t AdjustForkBitmap(uint16_t bitmap, signed char afpVersion) {
-  if (afpVersion <= kAFP22) bitmap &= static_cast<uint16_t>(~(kFileUTF8NameBit | kDirShortNameBit));
+  if (afpVersion <= kAFPVersion22) bitmap &= static_cast<uint16_t>(~(kFileUTF8NameBit | kDirShortNameBit));
   return bitmap;
 }
 

@@ -6,17 +6,13 @@
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/afp/command_codes.h"
 #include "server/dsi/dsi_protocol.h"
 #include "server/fork/byte_range_lock.h"
 #include "server/fork/open_fork.h"
 
 namespace {
 
-constexpr uint8_t kFPReadCode = 27;
-constexpr uint8_t kFPReadExtCode = 60;
-constexpr uint8_t kFPWriteCode = 33;
-constexpr uint8_t kFPWriteExtCode = 61;
-constexpr uint8_t kFromEndFlag = 0x80;
 // The most a read returns: the request quantum announced to clients.
 constexpr uint32_t kMaxReadCount = kServerRequestQuantum;
 
@@ -47,8 +43,8 @@ AFP_HANDLER(FPRead) {
   BAFPBuffer in(request, requestLength);
   const auto code = static_cast<uint8_t>(in.GetInt8());
   in.Advance(1);
-  if (code != kFPReadCode && code != kFPReadExtCode) return kFPParamErr;
-  TransferFields fields = ReadTransferFields(in, code == kFPReadExtCode);
+  if (code != kFPRead && code != kFPReadExt) return kFPParamErr;
+  TransferFields fields = ReadTransferFields(in, code == kFPReadExt);
   // The newline mask and character that may follow are not used.
   if (in.ReadPastEnd()) return kFPParamErr;
   OPEN_FORK_ITEM* fork = session->GetForkItem(fields.refNum);
@@ -77,8 +73,8 @@ AFP_HANDLER(FPWrite) {
   BAFPBuffer in(request, requestLength);
   const auto code = static_cast<uint8_t>(in.GetInt8());
   const auto flags = static_cast<uint8_t>(in.GetInt8());
-  if (code != kFPWriteCode && code != kFPWriteExtCode) return kFPParamErr;
-  const bool extended = code == kFPWriteExtCode;
+  if (code != kFPWrite && code != kFPWriteExt) return kFPParamErr;
+  const bool extended = code == kFPWriteExt;
   const TransferFields fields = ReadTransferFields(in, extended);
   // The data follows the fields; a count beyond the bytes present writes
   // nothing.

@@ -19,6 +19,8 @@ inline constexpr int16_t kResourceFork = 1;
 inline constexpr int32_t kMaxOpenForks = 24;
 // Resource forks are held whole in memory while open: a client cannot make
 // one larger than this.
+// FPWrite and FPByteRangeLock flag: the offset counts from the fork's end.
+inline constexpr uint8_t kFromEndFlag = 0x80;
 inline constexpr int64_t kMaxResourceForkLength = int64_t{64} << 20;
 
 // Access mode bits of FPOpenFork.

@@ -19,11 +19,15 @@ uint32_t Granted(uint8_t right) { return (static_cast<uint32_t>(right) << 24) | 
 }  // namespace
 
 uint32_t afpAccessRights(BAFPSession* session, const BEntry& folder) {
+  EntryInfo info;  // mode 0, no rights, when the folder cannot be read
+  folder.GetInfo(&info);
+  return afpAccessRights(session, folder, info);
+}
+
+uint32_t afpAccessRights(BAFPSession* session, const BEntry& folder, const EntryInfo& info) {
   const bool admin = session->IsAdmin();
   if (folder.Name() == kDropFolderName && !admin) return kDropFolderRights;
   if (admin) return kAdministratorRights;
-  EntryInfo info;
-  if (folder.GetInfo(&info) != B_OK) return 0;
   const uint32_t mode = info.mode;
   // Guests count as others; users also get what the group may do.
   const bool guest = session->IsGuest();
@@ -43,7 +47,7 @@ int32_t afpRequireRight(BAFPSession* session, const BEntry& folder, uint8_t righ
 }
 
 BEntry afpGoverningFolder(BAFPVolume* volume, const BEntry& entry) {
-  const BEntry root(volume->GetPath());
+  const BEntry root = volume->GetRootEntry();
   return entry.SameNodeAs(root) ? root : entry.Parent();
 }
 

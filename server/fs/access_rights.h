@@ -7,6 +7,7 @@
 class BAFPSession;
 class BAFPVolume;
 class BEntry;
+struct EntryInfo;
 
 // Rights in each byte of the 32-bit word.
 inline constexpr uint8_t kRightSearch = 0x01;
@@ -16,6 +17,8 @@ inline constexpr uint8_t kRightWrite = 0x04;
 // The 32-bit access rights of a folder for this session: user summary,
 // everyone, group, owner (most significant first).
 uint32_t afpAccessRights(BAFPSession* session, const BEntry& folder);
+// The same for a folder whose facts are already read.
+uint32_t afpAccessRights(BAFPSession* session, const BEntry& folder, const EntryInfo& info);
 
 // kFPNoErr when the session holds `right` (one of kRight*) in the folder, or
 // any of them when `right` is a mask; kFPAccessDenied otherwise.

@@ -13,12 +13,9 @@ namespace {
 constexpr size_t kCopyBlockSize = 65536;
 constexpr size_t kMinimumAttributeBuffer = 1024;
 
-// The shared folder as an entry.
-BEntry RootEntry(BAFPVolume* volume) { return BEntry(volume->GetPath()); }
-
 // The base folder a directory ID names, confined to the share.
 bool BaseFolder(BAFPVolume* volume, int32_t dirID, BEntry* base) {
-  const BEntry root = RootEntry(volume);
+  const BEntry root = volume->GetRootEntry();
   if (dirID == kRootDirID) {
     *base = root;
     return true;
@@ -33,7 +30,7 @@ bool BaseFolder(BAFPVolume* volume, int32_t dirID, BEntry* base) {
 bool SplitPathFromParentOfRoot(BAFPVolume* volume, const std::string& path, std::string* rest) {
   const size_t slash = path.find('/');
   const std::string first = path.substr(0, slash);
-  if (first != RootEntry(volume).Name()) return false;
+  if (first != volume->GetRootEntry().Name()) return false;
   *rest = slash == std::string::npos ? std::string() : path.substr(slash + 1);
   return true;
 }
@@ -60,7 +57,7 @@ std::string Extension(const std::string& name) {
 
 int32_t BAFPObject::SetAFPEntry(BAFPVolume* volume, int32_t dirID, const char* path, BEntry& entry, bool traverse) {
   const std::string wanted = path != nullptr ? path : "";
-  const BEntry root = RootEntry(volume);
+  const BEntry root = volume->GetRootEntry();
   BEntry found;
   if (dirID == kParentOfRootDirID) {
     std::string rest;

@@ -3,6 +3,7 @@
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/afp/command_codes.h"
 #include "server/dsi/dsi_protocol.h"
 #include "server/fs/access_rights.h"
 #include "server/fs/afp_object.h"
@@ -12,10 +13,6 @@
 
 namespace {
 
-constexpr uint8_t kFPEnumerate = 9;
-constexpr uint8_t kFPEnumerateExt = 66;
-constexpr uint8_t kFPEnumerateExt2 = 68;
-constexpr uint8_t kFolderFlag = 0x80;
 
 // The reply never grows beyond this, whatever maximum the client names.
 constexpr int32_t kMaxReplySize = 4096;
@@ -75,7 +72,7 @@ AFP_HANDLER(FPEnumerate) {
   if (resolved != kFPNoErr) return resolved;
   // Directory ID 1 names the shared folder's parent, whose entries lie
   // outside the share: there is nothing to list there.
-  if (!folder.IsDirectory() || !IsInside(BEntry(volume->GetPath()), folder)) return kFPObjectNotFound;
+  if (!folder.IsDirectory() || !IsInside(volume->GetRootEntry(), folder)) return kFPObjectNotFound;
   const int32_t allowed = afpRequireRight(session, folder, kRightRead | kRightSearch);
   if (allowed != kFPNoErr) return allowed;
   EnumerationCursor& cursor = session->GetEnumerationCursor();

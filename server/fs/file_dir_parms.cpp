@@ -3,6 +3,7 @@
 #include "server/afp/afp_buffer.h"
 #include "server/afp/afp_result.h"
 #include "server/afp/afp_session.h"
+#include "server/afp/command_codes.h"
 #include "server/dsi/dsi_protocol.h"
 #include "server/fs/access_rights.h"
 #include "server/fs/afp_object.h"
@@ -10,11 +11,6 @@
 #include "server/fs/parameters.h"
 
 namespace {
-
-constexpr uint8_t kFPSetDirParms = 29;
-constexpr uint8_t kFPSetFileParms = 30;
-constexpr uint8_t kFPSetFileDirParms = 35;
-constexpr uint8_t kFolderFlag = 0x80;
 
 // The bits each set command accepts.
 bool AllowedSetBitmap(uint8_t command, uint16_t bitmap, int32_t* result) {

@@ -63,8 +63,6 @@ int32_t ReadMoveFields(BAFPBuffer& in, MoveFields* fields) {
   return result;
 }
 
-BEntry ShareRoot(BAFPVolume* volume) { return BEntry(volume->GetPath()); }
-
 // Resolves the object or folder a request names and applies the
 // write-access rule to it.
 int32_t ResolveForChange(BAFPSession* session, BAFPVolume* volume, int32_t dirID, const char* path, BEntry* entry) {
@@ -75,7 +73,7 @@ int32_t ResolveForChange(BAFPSession* session, BAFPVolume* volume, int32_t dirID
 // Changing the contents of `folder`: it must lie inside the share, and the
 // session needs its write right there.
 int32_t MayChangeContents(BAFPSession* session, BAFPVolume* volume, const BEntry& folder) {
-  if (!IsInside(ShareRoot(volume), folder)) return kFPAccessDenied;
+  if (!IsInside(volume->GetRootEntry(), folder)) return kFPAccessDenied;
   return afpRequireRight(session, folder, kRightWrite);
 }
 
@@ -91,7 +89,7 @@ int32_t MayChangeEntry(BAFPSession* session, BAFPVolume* volume, const BEntry& o
 // `folder` (the name may lead through subfolders: "Archive/2024"); the
 // entry need not exist.
 int32_t ResolveNewEntry(BAFPVolume* volume, const BEntry& folder, const std::string& name, BEntry* target) {
-  return ResolveConfined(ShareRoot(volume), folder, name, false, true, target) == B_OK ? kFPNoErr : kFPObjectNotFound;
+  return ResolveConfined(volume->GetRootEntry(), folder, name, false, true, target) == B_OK ? kFPNoErr : kFPObjectNotFound;
 }
 
 // The result of creating a folder or file. Only file creation counts a

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr signed char kAFP22 = 1;
 constexpr int32_t kNeverBackedUp = static_cast<int32_t>(0x80000000u);
 constexpr int32_t kOwnerID = 1;
 constexpr int32_t kGroupID = 0;
@@ -145,7 +144,7 @@ class NameFields {
 
 uint16_t afpAdjustBitmap(uint16_t bitmap, signed char afpVersion) {
   bitmap &= static_cast<uint16_t>(~kDirShortNameBit);
-  if (afpVersion == kAFP22) bitmap &= static_cast<uint16_t>(~kDirUTF8NameBit);
+  if (afpVersion == kAFPVersion22) bitmap &= static_cast<uint16_t>(~kDirUTF8NameBit);
   return bitmap;
 }
 
@@ -207,9 +206,11 @@ int32_t BAFPObject::fp_GetDirParms(BAFPSession* session, BAFPVolume* volume, con
   }
   if (bitmap & kDirOwnerIDBit) reply->AddInt32(kOwnerID);
   if (bitmap & kDirGroupIDBit) reply->AddInt32(kGroupID);
-  if (bitmap & kDirAccessRightsBit) reply->AddInt32(static_cast<int32_t>(afpAccessRights(session, entry)));
+  const uint32_t rights =
+      bitmap & (kDirAccessRightsBit | kUnixPrivilegesBit) ? afpAccessRights(session, entry, info) : 0;
+  if (bitmap & kDirAccessRightsBit) reply->AddInt32(static_cast<int32_t>(rights));
   if (bitmap & kDirUTF8NameBit) names.ReserveUTF8Name();
-  if (bitmap & kUnixPrivilegesBit) WriteUnixPrivileges(reply, info, S_IFDIR, afpAccessRights(session, entry));
+  if (bitmap & kUnixPrivilegesBit) WriteUnixPrivileges(reply, info, S_IFDIR, rights);
   names.Append(entry);
   return kFPNoErr;
 }

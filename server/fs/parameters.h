@@ -31,6 +31,10 @@ inline constexpr uint16_t kFileExtResourceForkLengthBit = 0x4000;
 // rights, 4 bytes each.
 inline constexpr uint16_t kUnixPrivilegesBit = 0x8000;
 
+// The flag byte of a folder's parameters (replies of FPGetFileDirParms and
+// the enumerations): set for a folder, clear for a file.
+inline constexpr uint8_t kFolderFlag = 0x80;
+
 // The bitmaps a session gets answered with: no short names, and no UTF-8
 // names for an AFP 2.2 session.
 uint16_t afpAdjustBitmap(uint16_t bitmap, signed char afpVersion);

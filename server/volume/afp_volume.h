@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory.h"
 #include "platform/node.h"
 
 class BAFPBuffer;
@@ -53,6 +54,8 @@ class BAFPVolume {
   virtual void SetVolumeFlags(uint32_t flags);
   virtual uint16_t GetVolumeID() const;
   virtual const std::string& GetPath() const;
+  // The shared folder as an entry.
+  BEntry GetRootEntry() const { return BEntry(fPath); }
   // The shared folder's node; device and node -1 when it could not be opened.
   virtual const node_ref& GetNodeRef() const;
   virtual uint32_t GetRootDirID() const;
