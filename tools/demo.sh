@@ -42,7 +42,8 @@ for _ in $(seq 50); do
 done
 "$admin" share list | grep -q "demo/share\$" || "$admin" share add "$share"
 "$admin" guest on
-[[ -n "$("$admin" message logon)" ]] || "$admin" message logon "Welcome to the corvane demo server."
+# A welcome message, unless one was saved before (and kept or changed).
+[[ -e "$settings/afpLogonMessage" ]] || "$admin" message logon "Welcome to the corvane demo server."
 
 cat <<INFO
 corvane demo: port $port, settings folder $settings

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "uamshare/share_path.h"
 #include "uamshare/uamshare_client.h"
 
 namespace {
@@ -232,25 +233,13 @@ void Fill(Holder& holder, const std::string& text, const std::string& what) {
   std::memcpy(holder, text.c_str(), text.size() + 1);
 }
 
-// A share's path as the server records it: absolute, its folder's real path
-// and its own name (the library resolves the path the same way when sharing).
+// A share's path as the server records it, the way the library resolves it
+// when sharing; a folder gone since keeps its absolute spelling, which the
+// record may still match.
 std::string SharePath(const std::string& given) {
-  std::string path = given;
-  if (path.empty() || path[0] != '/') {
-    char* current = getcwd(nullptr, 0);
-    if (current == nullptr) throw CommandFailed("cannot find the current folder");
-    path = std::string(current) + "/" + path;
-    std::free(current);
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  const size_t slash = path.rfind('/');
-  const std::string leaf = path.substr(slash + 1);
-  if (leaf.empty() || leaf == "." || leaf == "..") return path;
-  char* parent = realpath(slash == 0 ? "/" : path.substr(0, slash).c_str(), nullptr);
-  if (parent == nullptr) return path;  // a folder gone since: the recorded path may still match
-  std::string resolved = parent;
-  std::free(parent);
-  return (resolved == "/" ? "" : resolved) + "/" + leaf;
+  const std::optional<std::string> absolute = AbsoluteSharePath(given);
+  if (!absolute) throw CommandFailed("cannot find the current folder");
+  return RecordedSharePath(*absolute).value_or(*absolute);
 }
 
 afp_string ShareText(const std::string& given) {

@@ -18,6 +18,7 @@
 #include "platform/messenger.h"
 #include "platform/status.h"
 #include "server/admin/admin_protocol.h"
+#include "uamshare/share_path.h"
 
 namespace {
 
@@ -100,24 +101,10 @@ int32_t RemoveShare(const std::string& path) { return Ask(WithText(kAdminRemoveS
 int32_t ResolveShareFolder(const afp_entry_ref& folder, std::string* resolved) {
   const size_t length = strnlen(folder.path, sizeof folder.path);
   if (length == 0 || length == sizeof folder.path) return kUnusableEntry;
-  std::string given(folder.path, length);
-  if (given[0] != '/') {
-    char* current = getcwd(nullptr, 0);
-    if (current == nullptr) return kUnusableEntry;
-    given = std::string(current) + "/" + given;
-    std::free(current);
-  }
-  while (given.size() > 1 && given.back() == '/') given.pop_back();
-
-  const size_t slash = given.rfind('/');
-  const std::string leaf = given.substr(slash + 1);
-  const std::string parent = slash == 0 ? "/" : given.substr(0, slash);
-  const bool leafNamesAFolder = leaf.empty() || leaf == "." || leaf == "..";
-  char* real = realpath(leafNamesAFolder ? given.c_str() : parent.c_str(), nullptr);
-  if (real == nullptr) return kUnusableEntry;
-  std::string path = real;
-  std::free(real);
-  if (!leafNamesAFolder) path += (path == "/" ? "" : "/") + leaf;
+  const std::optional<std::string> absolute = AbsoluteSharePath(std::string(folder.path, length));
+  const std::optional<std::string> recorded = absolute ? RecordedSharePath(*absolute) : std::nullopt;
+  if (!recorded) return kUnusableEntry;
+  std::string path = *recorded;
 
   struct stat entry;
   if (lstat(path.c_str(), &entry) != 0) return kUnusableEntry;

@@ -8,46 +8,16 @@
 set -euo pipefail
 export LC_ALL=C
 
-fail() {
-  echo "afp_serverinfo: FAIL: $*" >&2
-  exit 1
-}
+check=afp_serverinfo
+source "$(dirname "$0")/common.sh"
 
 [[ $# -eq 1 ]] || { echo "usage: $0 <path-to-corvane>" >&2; exit 2; }
 corvane=$1
 [[ -x $corvane ]] || fail "$corvane is not an executable program"
 command -v nmap >/dev/null || fail "nmap is not installed"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-nmap-XXXXXX")
-server_pid=""
-cleanup() {
-  if [[ -n $server_pid ]] && kill -0 "$server_pid" 2>/dev/null; then
-    kill -KILL "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir "$work/settings"
-CORVANE_SETTINGS_DIR="$work/settings" "$corvane" --port 0 </dev/null 2>"$work/stderr" &
-server_pid=$!
-
-# Wait up to 20 s for the listening line.
-port=""
-for _ in $(seq 200); do
-  port=$(sed -n 's/^corvane: listening on port \([0-9][0-9]*\)$/\1/p' "$work/stderr" | head -n 1)
-  [[ -n $port ]] && break
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    cat "$work/stderr" >&2
-    fail "the server exited before it listened"
-  fi
-  sleep 0.1
-done
-if [[ -z $port ]]; then
-  cat "$work/stderr" >&2
-  fail "the server did not listen within 20 s"
-fi
+make_work
+start_corvane "$corvane"
 
 # The + runs the script on a port other than 548.
 output=$(nmap -Pn -n -p "$port" --script +afp-serverinfo 127.0.0.1 2>&1) ||
@@ -81,18 +51,5 @@ for method in "Cleartxt passwrd" "BeOS_Encryption_v1.0" "BeOS_Encryption_v2.0"; 
   grep -qF -- "$method" <<<"$methods" || fail "login method '$method' missing from '$methods'"
 done
 
-# SIGTERM: the server must exit with status 0 within 10 s.
-kill -TERM "$server_pid"
-for _ in $(seq 100); do
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$server_pid" 2>/dev/null && fail "the server still runs 10 s after SIGTERM"
-status=0
-wait "$server_pid" || status=$?
-server_pid=""
-if [[ $status -ne 0 ]]; then
-  cat "$work/stderr" >&2
-  fail "the server exited with status $status after SIGTERM"
-fi
+stop_corvane
 echo "afp_serverinfo: OK"

@@ -285,6 +285,10 @@ TEST_F(UamshareServer, CorvaneAdminDrivesTheServer) {
       {{"share", "list"}, 0, {"Docs", docs, "read-only"}},
       {{"share", "flags", docs, "--writable"}, 0, {"0x00000000", docs}},
       {{"share", "add", docs}, 1, {}, "a share with that volume name already exists"},
+      // The folder named as "Docs/." is the share recorded as "Docs".
+      {{"share", "flags", docs + "/."}, 0, {"0x00000000", docs}},
+      {{"share", "remove", docs + "/."}, 0, {docs}},
+      {{"share", "add", docs}, 0, {"shared " + docs}},
       {{"share", "remove", docs}, 0, {docs}},
       {{"share", "remove", docs}, 1, {}, "that folder is not shared"},
       {{"user", "add", "carol", "--password", "pw", "--enabled", "--admin"}, 0, {"carol"}},
