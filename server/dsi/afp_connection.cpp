@@ -23,14 +23,23 @@ namespace {
 // connection is given up.
 constexpr int kSendStallMilliseconds = 120 * 1000;
 
-uint32_t ReadBig32(const signed char* data) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
-}
+// The fields of a received frame's 16-byte header.
+struct FrameHeader {
+  uint8_t flags;
+  uint8_t command;
+  uint16_t requestID;
+  uint32_t payloadLength;
+};
 
-uint16_t ReadBig16(const signed char* data) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-  return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+FrameHeader ReadHeader(signed char* frame) {
+  BAFPBuffer in(frame, kDSIHeaderSize);
+  FrameHeader header;
+  header.flags = static_cast<uint8_t>(in.GetInt8());
+  header.command = static_cast<uint8_t>(in.GetInt8());
+  header.requestID = static_cast<uint16_t>(in.GetInt16());
+  in.GetInt32();  // error code or data offset
+  header.payloadLength = static_cast<uint32_t>(in.GetInt32());
+  return header;
 }
 
 void WriteHeader(signed char* block, uint8_t flags, signed char command, uint16_t requestID,
@@ -87,7 +96,7 @@ void BAFPConnection::Receive() {
     fReceived += static_cast<int32_t>(got);
 
     while (fReceived >= kDSIHeaderSize && !fKilled.load()) {
-      const uint32_t payload = ReadBig32(buffer + kDSILengthOffset);
+      const uint32_t payload = ReadHeader(buffer).payloadLength;
       // A frame that can never fit the buffer cannot be framed past: give up.
       if (payload > static_cast<uint32_t>(kMaxFramePayload)) {
         shutdown(fSocket, SHUT_RDWR);
@@ -105,10 +114,8 @@ void BAFPConnection::Receive() {
 void BAFPConnection::ProcessReceivedBytes() {
   gAFPStats.DSI_IncrementPacketsProcessed();
   signed char* const frame = fReceiveBuffer.get();
-  const auto flags = static_cast<uint8_t>(frame[kDSIFlagsOffset]);
-  const auto command = static_cast<uint8_t>(frame[kDSICommandOffset]);
-  const uint16_t requestID = ReadBig16(frame + kDSIRequestIDOffset);
-  const auto payloadLength = static_cast<int32_t>(ReadBig32(frame + kDSILengthOffset));
+  const auto [flags, command, requestID, length] = ReadHeader(frame);
+  const auto payloadLength = static_cast<int32_t>(length);
   signed char* const payload = frame + kDSIHeaderSize;
   fSession->SetLastTickleRecvd();
 
@@ -244,10 +251,13 @@ void BAFPConnection::SendAttention(uint16_t code) {
   PostMessage(std::move(attention));
 }
 
-int32_t BAFPConnection::dsi_OpenSession(const signed char* options, int32_t optionsLength,
+int32_t BAFPConnection::dsi_OpenSession(signed char* options, int32_t optionsLength,
                                         signed char* reply, int32_t* replyLength) {
-  if (optionsLength >= 6 && options[0] == kDSIOptionAttentionQuantum && options[1] == 4)
-    fAttentionQuantum.store(static_cast<int32_t>(ReadBig32(options + 2)));
+  BAFPBuffer in(options, optionsLength);
+  const int8_t type = in.GetInt8();
+  const int8_t length = in.GetInt8();
+  const int32_t quantum = in.GetInt32();
+  if (!in.ReadPastEnd() && type == kDSIOptionAttentionQuantum && length == 4) fAttentionQuantum.store(quantum);
   fSessionOpen = true;
   BAFPBuffer out(reply, kReplyAreaSize);
   out.AddInt8(kDSIOptionServerQuantum);
@@ -274,9 +284,9 @@ void BAFPConnection::MessageReceived(BMessage* message) {
     case kMsgSendAttention: {
       int16_t code = 0;
       if (message->FindInt16("attn-command", &code) != B_OK) return;
-      const uint8_t payload[2] = {static_cast<uint8_t>(static_cast<uint16_t>(code) >> 8),
-                                  static_cast<uint8_t>(code)};
-      SendServerRequest(kDSIAttention, payload, 2);
+      signed char payload[2];
+      BAFPBuffer(payload, sizeof(payload)).AddInt16(code);
+      SendServerRequest(kDSIAttention, payload, sizeof(payload));
       return;
     }
     case kMsgKill:

@@ -54,7 +54,7 @@ class BAFPConnection : public BLooper {
   virtual void KillSession(bool force);
   // Sends a DSI Attention (asynchronously); any thread may call it.
   virtual void SendAttention(uint16_t code);
-  virtual int32_t dsi_OpenSession(const signed char* options, int32_t optionsLength,
+  virtual int32_t dsi_OpenSession(signed char* options, int32_t optionsLength,
                                   signed char* reply, int32_t* replyLength);
   virtual BAFPSession* GetAFPSessionObject() const;
   virtual void SetThreadID(int32_t thread);

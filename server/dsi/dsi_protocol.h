@@ -14,13 +14,6 @@ inline constexpr int32_t kReplyBlockCount = 4;
 // The request quantum announced in the OpenSession reply.
 inline constexpr int32_t kServerRequestQuantum = 4096;
 
-// Header fields (offsets; integers big-endian).
-inline constexpr int32_t kDSIFlagsOffset = 0;
-inline constexpr int32_t kDSICommandOffset = 1;
-inline constexpr int32_t kDSIRequestIDOffset = 2;
-inline constexpr int32_t kDSIErrorCodeOffset = 4;
-inline constexpr int32_t kDSILengthOffset = 8;
-
 inline constexpr uint8_t kDSIRequest = 0;
 inline constexpr uint8_t kDSIReply = 1;
 

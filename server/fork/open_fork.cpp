@@ -23,6 +23,10 @@ bool afpWriteResourceFork(const BEntry& entry, const std::vector<uint8_t>& copy)
 
 int64_t afpStoredResourceForkSize(const BEntry& entry) {
   BNode node(entry.DiskPath().c_str());
+  return afpStoredResourceForkSize(node);
+}
+
+int64_t afpStoredResourceForkSize(BNode& node) {
   attr_info info;
   if (node.InitCheck() != B_OK || node.GetAttrInfo(kResourceAttribute, &info) != B_OK) return 0;
   return info.size;

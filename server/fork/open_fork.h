@@ -48,3 +48,4 @@ std::unique_ptr<std::vector<uint8_t>> afpReadResourceFork(const BEntry& entry);
 bool afpWriteResourceFork(const BEntry& entry, const std::vector<uint8_t>& copy);
 // The size of the stored "Afp_Resource" (0 without one).
 int64_t afpStoredResourceForkSize(const BEntry& entry);
+int64_t afpStoredResourceForkSize(BNode& node);

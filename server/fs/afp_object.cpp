@@ -132,18 +132,26 @@ void BAFPObject::GetLongName(char* out, const BEntry& entry) {
 
 int32_t BAFPObject::GetAFPFinderInfo(const BEntry& entry, FINDER_INFO* info) {
   BNode node(entry.DiskPath().c_str());
+  return GetAFPFinderInfo(node, info);
+}
+
+int32_t BAFPObject::GetAFPFinderInfo(BNode& node, FINDER_INFO* info) {
   if (node.InitCheck() != B_OK) return kFPObjectNotFound;
   const ssize_t got = node.ReadAttr(kFinderInfoAttribute, 0, 0, info->bytes, sizeof(info->bytes));
   if (got == static_cast<ssize_t>(sizeof(info->bytes))) return kFPNoErr;
   if (got == B_ENTRY_NOT_FOUND) {
     std::memset(info->bytes, 0, sizeof(info->bytes));
-    SetAFPFinderInfo(entry, info);
+    SetAFPFinderInfo(node, info);
   }
   return kFPObjectNotFound;
 }
 
 int32_t BAFPObject::SetAFPFinderInfo(const BEntry& entry, const FINDER_INFO* info) {
   BNode node(entry.DiskPath().c_str());
+  return SetAFPFinderInfo(node, info);
+}
+
+int32_t BAFPObject::SetAFPFinderInfo(BNode& node, const FINDER_INFO* info) {
   if (node.InitCheck() != B_OK) return kFPObjectNotFound;
   const ssize_t written = node.WriteAttr(kFinderInfoAttribute, 0, 0, info->bytes, sizeof(info->bytes));
   return written == static_cast<ssize_t>(sizeof(info->bytes)) ? kFPNoErr : kFPMiscErr;
@@ -151,6 +159,10 @@ int32_t BAFPObject::SetAFPFinderInfo(const BEntry& entry, const FINDER_INFO* inf
 
 int32_t BAFPObject::GetAFPAttributes(const BEntry& entry, uint16_t* attributes) {
   BNode node(entry.DiskPath().c_str());
+  return GetAFPAttributes(node, attributes);
+}
+
+int32_t BAFPObject::GetAFPAttributes(BNode& node, uint16_t* attributes) {
   if (node.InitCheck() != B_OK) return kFPObjectNotFound;
   uint8_t stored[2];
   const ssize_t got = node.ReadAttr(kAttributesAttribute, 0, 0, stored, sizeof(stored));
@@ -160,12 +172,16 @@ int32_t BAFPObject::GetAFPAttributes(const BEntry& entry, uint16_t* attributes) 
   }
   if (got != B_ENTRY_NOT_FOUND) return kFPObjectNotFound;
   *attributes = 0;
-  SetAFPAttributes(entry, 0);
+  SetAFPAttributes(node, 0);
   return kFPNoErr;
 }
 
 int32_t BAFPObject::SetAFPAttributes(const BEntry& entry, uint16_t attributes) {
   BNode node(entry.DiskPath().c_str());
+  return SetAFPAttributes(node, attributes);
+}
+
+int32_t BAFPObject::SetAFPAttributes(BNode& node, uint16_t attributes) {
   if (node.InitCheck() != B_OK) return kFPObjectNotFound;
   const uint8_t stored[2] = {static_cast<uint8_t>(attributes), static_cast<uint8_t>(attributes >> 8)};
   return node.WriteAttr(kAttributesAttribute, 0, 0, stored, sizeof(stored)) == 2 ? kFPNoErr : kFPMiscErr;

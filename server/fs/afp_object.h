@@ -62,10 +62,16 @@ class BAFPObject {
   // The name clients see: the entry name up to 32 bytes, else the long name.
   static void GetLongName(char* out, const BEntry& entry);
 
+  // Each also takes the object's open node, for callers that read several
+  // of them (a node that did not open reads as kFPObjectNotFound).
   static int32_t GetAFPFinderInfo(const BEntry& entry, FINDER_INFO* info);
+  static int32_t GetAFPFinderInfo(BNode& node, FINDER_INFO* info);
   static int32_t SetAFPFinderInfo(const BEntry& entry, const FINDER_INFO* info);
+  static int32_t SetAFPFinderInfo(BNode& node, const FINDER_INFO* info);
   static int32_t GetAFPAttributes(const BEntry& entry, uint16_t* attributes);
+  static int32_t GetAFPAttributes(BNode& node, uint16_t* attributes);
   static int32_t SetAFPAttributes(const BEntry& entry, uint16_t attributes);
+  static int32_t SetAFPAttributes(BNode& node, uint16_t attributes);
 
   // Copies every attribute but the long name; the status of the last one.
   static int32_t CopyAttrs(BNode& from, BNode& to);

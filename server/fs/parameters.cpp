@@ -74,15 +74,15 @@ FINDER_INFO ReadFinderInfo(BAFPBuffer* request) {
 }
 
 // The stored Finder information, or the default written in its place.
-FINDER_INFO FinderInfoOrDefault(const BEntry& entry, bool isDirectory) {
+FINDER_INFO FinderInfoOrDefault(BNode& node, bool isDirectory) {
   FINDER_INFO info{};
-  if (BAFPObject::GetAFPFinderInfo(entry, &info) == kFPNoErr) return info;
+  if (BAFPObject::GetAFPFinderInfo(node, &info) == kFPNoErr) return info;
   // Nothing of a short or unreadable value is kept.
   std::memset(info.bytes, 0, sizeof(info.bytes));
   if (!isDirectory) std::memcpy(info.bytes, "????????", 8);  // type and creator
   StoreField(info.bytes + kIconVerticalOffset, kDefaultIconPosition);
   StoreField(info.bytes + kIconHorizontalOffset, kDefaultIconPosition);
-  BAFPObject::SetAFPFinderInfo(entry, &info);
+  BAFPObject::SetAFPFinderInfo(node, &info);
   return info;
 }
 
@@ -95,11 +95,30 @@ void WriteUnixPrivileges(BAFPBuffer* reply, const EntryInfo& info, uint32_t file
   reply->AddInt32(static_cast<int32_t>(accessRights));
 }
 
-uint16_t StoredAttributes(const BEntry& entry) {
+uint16_t StoredAttributes(BNode& node) {
   uint16_t attributes = 0;
-  BAFPObject::GetAFPAttributes(entry, &attributes);
+  BAFPObject::GetAFPAttributes(node, &attributes);
   return attributes;
 }
+
+// An entry's node, opened at its first use: a parameter block reads several
+// attributes of one object.
+class LazyNode {
+ public:
+  explicit LazyNode(const BEntry& entry) : fEntry(entry) {}
+  BNode& operator*() {
+    if (!fOpened) {
+      fNode.SetTo(fEntry.DiskPath().c_str());
+      fOpened = true;
+    }
+    return fNode;
+  }
+
+ private:
+  const BEntry& fEntry;
+  BNode fNode;
+  bool fOpened = false;
+};
 
 // The names of a parameter block: offsets remembered while the fixed fields
 // are written, names appended after them.
@@ -171,7 +190,8 @@ int32_t BAFPObject::fp_GetDirParms(BAFPSession* session, BAFPVolume* volume, con
   const int64_t node = info.ref.node;
   NameFields names(reply, reply->GetDataLength());
 
-  if (bitmap & kDirAttributesBit) reply->AddInt16(static_cast<int16_t>(StoredAttributes(entry)));
+  LazyNode stored(entry);
+  if (bitmap & kDirAttributesBit) reply->AddInt16(static_cast<int16_t>(StoredAttributes(*stored)));
   if (bitmap & kDirParentIDBit) {
     uint32_t parentID;
     if (node == anchors.root) {
@@ -188,7 +208,7 @@ int32_t BAFPObject::fp_GetDirParms(BAFPSession* session, BAFPVolume* volume, con
   if (bitmap & kDirCreationDateBit) reply->AddInt32(info.creationTime);
   if (bitmap & kDirModificationDateBit) reply->AddInt32(info.modificationTime);
   if (bitmap & kDirBackupDateBit) reply->AddInt32(kNeverBackedUp);
-  if (bitmap & kDirFinderInfoBit) WriteFinderInfo(reply, FinderInfoOrDefault(entry, true));
+  if (bitmap & kDirFinderInfoBit) WriteFinderInfo(reply, FinderInfoOrDefault(*stored, true));
   if (bitmap & kDirLongNameBit) names.ReserveLongName();
   if (bitmap & kDirIDBit) {
     if (node == anchors.root) {
@@ -225,8 +245,9 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
   // The open-fork bits are never taken from the stored word: they say
   // whether the fork is open now, in any session.
   const bool resourceOpen = volume->IsFileOpen(info.ref, kResourceFork) != nullptr;
+  LazyNode stored(entry);
   if (bitmap & kDirAttributesBit) {
-    uint16_t attributes = StoredAttributes(entry) & ~(kAttrDataForkOpen | kAttrResourceForkOpen);
+    uint16_t attributes = StoredAttributes(*stored) & ~(kAttrDataForkOpen | kAttrResourceForkOpen);
     if (volume->IsFileOpen(info.ref, kDataFork) != nullptr) attributes |= kAttrDataForkOpen;
     if (resourceOpen) attributes |= kAttrResourceForkOpen;
     reply->AddInt16(static_cast<int16_t>(attributes));
@@ -242,7 +263,7 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
   if (bitmap & kDirCreationDateBit) reply->AddInt32(info.creationTime);
   if (bitmap & kDirModificationDateBit) reply->AddInt32(info.modificationTime);
   if (bitmap & kDirBackupDateBit) reply->AddInt32(kNeverBackedUp);
-  if (bitmap & kDirFinderInfoBit) WriteFinderInfo(reply, FinderInfoOrDefault(entry, false));
+  if (bitmap & kDirFinderInfoBit) WriteFinderInfo(reply, FinderInfoOrDefault(*stored, false));
   if (bitmap & kDirLongNameBit) names.ReserveLongName();
   if (bitmap & kFileIDBit) {
     if (NeedsMoreThan32Bits(info.ref.node)) return kFPParamErr;
@@ -258,7 +279,7 @@ int32_t BAFPObject::fp_GetFileParms(BAFPSession* session, BAFPVolume* volume, co
                                     ? session->GetForkItem(info.ref, kResourceFork)
                                     : nullptr;
     resourceLength = own != nullptr && own->resource ? static_cast<int64_t>(own->resource->size())
-                                                     : afpStoredResourceForkSize(entry);
+                                                     : afpStoredResourceForkSize(*stored);
   }
   const auto clamp32 = [](int64_t length) {
     return static_cast<int32_t>(static_cast<uint64_t>(length) >= (uint64_t{1} << 32) ? kTooLarge32
