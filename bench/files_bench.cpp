@@ -79,16 +79,7 @@ class Server {
   bool Ready() {
     if (!fProcess->WaitUntilListening()) return Fail("server did not start: " + fProcess->StandardError());
     setenv("CORVANE_SETTINGS_DIR", fSettings.c_str(), 1);
-    BMessage share(FourCC("adds"));
-    share.AddString("afp-string", fShare.string());
-    BMessage user(FourCC("addu"));
-    user.AddString("user-string", "bench");
-    user.AddString("pswd-string", "pw");
-    user.AddInt32("afp-int32", 0x01);
-    const auto shared = AdminRequest(share);
-    const auto added = AdminRequest(user);
-    if (!shared || shared->what != FourCC("succ") || !added || added->what != FourCC("succ"))
-      return Fail("administration requests failed");
+    if (!AdminAddShare(fShare) || !AdminAddUser("bench", "pw", 0x01)) return Fail("administration requests failed");
     std::string why;
     if (!ConnectAndLogin(fClient, fProcess->port(), "bench", "pw", &why)) return Fail(why);
     const auto open = fClient.Command(OpenVolRequest(fShare.filename().string(), 0));

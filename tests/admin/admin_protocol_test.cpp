@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include "platform/node_monitor.h"
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -23,9 +23,7 @@ const uint32_t kFail = FourCC("fail");
 class AdminProtocol : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = std::make_unique<ServerProcess>();
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", server_->settingsDir().c_str(), 1);
+    ASSERT_TRUE(StartServer(server_));
   }
   static void TearDownTestSuite() { server_.reset(); }
 
@@ -36,24 +34,19 @@ class AdminProtocol : public ::testing::Test {
     return message;
   }
 
-  static uint32_t Ask(const BMessage& request) {
-    const auto reply = AdminRequest(request);
-    return reply ? reply->what : 0;
-  }
-
   static inline std::unique_ptr<ServerProcess> server_;
 };
 
 TEST_F(AdminProtocol, AccountMessages) {
   BMessage add = User(FourCC("addu"), "ann", "pw");
   add.AddInt32("afp-int32", 0x21);
-  EXPECT_EQ(Ask(add), kSucc);
-  EXPECT_EQ(Ask(add), kFail);  // exists already
-  EXPECT_EQ(Ask(User(FourCC("addu"), "bob", "pw")), B_NO_REPLY);  // no flags: no answer
+  EXPECT_EQ(AdminCode(add), kSucc);
+  EXPECT_EQ(AdminCode(add), kFail);  // exists already
+  EXPECT_EQ(AdminCode(User(FourCC("addu"), "bob", "pw")), B_NO_REPLY);  // no flags: no answer
   BMessage addBool = User(FourCC("addu"), "cat", "pw");
   addBool.AddBool("afp-bool", true);
-  EXPECT_EQ(Ask(addBool), kSucc);
-  EXPECT_EQ(Ask(User(FourCC("addu"), nullptr)), kFail);
+  EXPECT_EQ(AdminCode(addBool), kSucc);
+  EXPECT_EQ(AdminCode(User(FourCC("addu"), nullptr)), kFail);
 
   const auto info = AdminRequest(User(FourCC("geti"), "ann"));
   ASSERT_TRUE(info);
@@ -66,12 +59,12 @@ TEST_F(AdminProtocol, AccountMessages) {
   EXPECT_EQ(flags, 0x21);
   EXPECT_EQ(info->FindBool("afp-bool", &enabled), B_OK);
   EXPECT_TRUE(enabled);
-  EXPECT_EQ(Ask(User(FourCC("geti"), "nobody")), kFail);
-  EXPECT_EQ(Ask(BMessage(FourCC("geti"))), B_NO_REPLY);
+  EXPECT_EQ(AdminCode(User(FourCC("geti"), "nobody")), kFail);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("geti"))), B_NO_REPLY);
 
   BMessage update = User(FourCC("updu"), "ann", "new");
   update.AddBool("afp-bool", false);  // only the enabled bit changes
-  EXPECT_EQ(Ask(update), kSucc);
+  EXPECT_EQ(AdminCode(update), kSucc);
   const auto updated = AdminRequest(User(FourCC("geti"), "ann"));
   updated->FindInt32("afp-int32", &flags);
   updated->FindString("pswd-string", &password);
@@ -79,52 +72,52 @@ TEST_F(AdminProtocol, AccountMessages) {
   EXPECT_EQ(password, "new");
   BMessage updateMissing = User(FourCC("updu"), "nobody", "x");
   updateMissing.AddInt32("afp-int32", 1);
-  EXPECT_EQ(Ask(updateMissing), kFail);
-  EXPECT_EQ(Ask(User(FourCC("geti"), "nobody")), kFail);  // nothing was created
+  EXPECT_EQ(AdminCode(updateMissing), kFail);
+  EXPECT_EQ(AdminCode(User(FourCC("geti"), "nobody")), kFail);  // nothing was created
 
   BMessage index(FourCC("getu"));
   index.AddInt16("afp-int16", 0);
-  EXPECT_EQ(Ask(index), kSucc);
+  EXPECT_EQ(AdminCode(index), kSucc);
   BMessage beyond(FourCC("getu"));
   beyond.AddInt16("afp-int16", 100);
-  EXPECT_EQ(Ask(beyond), kFail);
-  EXPECT_EQ(Ask(User(FourCC("delu"), "nobody")), kSucc);
-  EXPECT_EQ(Ask(User(FourCC("delu"), "cat")), kSucc);
-  EXPECT_EQ(Ask(User(FourCC("geti"), "cat")), kFail);
+  EXPECT_EQ(AdminCode(beyond), kFail);
+  EXPECT_EQ(AdminCode(User(FourCC("delu"), "nobody")), kSucc);
+  EXPECT_EQ(AdminCode(User(FourCC("delu"), "cat")), kSucc);
+  EXPECT_EQ(AdminCode(User(FourCC("geti"), "cat")), kFail);
 }
 
 TEST_F(AdminProtocol, ShareMessagesWithoutShares) {
   BMessage index(FourCC("gvol"));
   index.AddInt16("afp-int16", -1);  // reads as 65535
-  EXPECT_EQ(Ask(index), kFail);
-  EXPECT_EQ(Ask(BMessage(FourCC("gvnm"))), B_NO_REPLY);
-  EXPECT_EQ(Ask(BMessage(FourCC("adds"))), kFail);
+  EXPECT_EQ(AdminCode(index), kFail);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("gvnm"))), B_NO_REPLY);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("adds"))), kFail);
   BMessage remove(FourCC("rems"));
   remove.AddString("afp-string", "/not/shared");
-  EXPECT_EQ(Ask(remove), static_cast<uint32_t>(-4004));
+  EXPECT_EQ(AdminCode(remove), static_cast<uint32_t>(-4004));
   BMessage flags(FourCC("gflg"));
   flags.AddString("afp-string", "/not/shared");
-  EXPECT_EQ(Ask(flags), kFail);
+  EXPECT_EQ(AdminCode(flags), kFail);
   BMessage wrongType(FourCC("rems"));
   wrongType.AddInt32("afp-string", 5);  // other types count as missing
-  EXPECT_EQ(Ask(wrongType), kFail);
+  EXPECT_EQ(AdminCode(wrongType), kFail);
 }
 
 TEST_F(AdminProtocol, ServerMessageAlertsEverySession) {
   BMessage guest(FourCC("sall"));
   guest.AddBool("afp-bool", true);
-  ASSERT_EQ(Ask(guest), kSucc);
+  ASSERT_EQ(AdminCode(guest), kSucc);
   DsiClient client;
   std::string why;
   ASSERT_TRUE(ConnectAsGuest(client, server_->port(), &why)) << why;
 
   BMessage tooLong(FourCC("send"));
   tooLong.AddString("afp-string", std::string(200, 'x'));
-  EXPECT_EQ(Ask(tooLong), kFail);
-  EXPECT_EQ(Ask(BMessage(FourCC("send"))), static_cast<uint32_t>(-4006));
+  EXPECT_EQ(AdminCode(tooLong), kFail);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("send"))), static_cast<uint32_t>(-4006));
   BMessage text(FourCC("send"));
   text.AddString("afp-string", "Back in five minutes");
-  EXPECT_EQ(Ask(text), kSucc);
+  EXPECT_EQ(AdminCode(text), kSucc);
   const auto message = client.Command(RequestBuilder().Add8(38).Add8(0).Add16(1).Add16(0).Bytes());
   ASSERT_TRUE(message);
   EXPECT_EQ(message->payload.size(), 4u + 1 + 20);
@@ -133,7 +126,7 @@ TEST_F(AdminProtocol, ServerMessageAlertsEverySession) {
 
   BMessage logon(FourCC("updt"));
   logon.AddString("afp-string", "Hello");
-  EXPECT_EQ(Ask(logon), kSucc);
+  EXPECT_EQ(AdminCode(logon), kSucc);
   const auto logonReply = client.Command(RequestBuilder().Add8(38).Add8(0).Add16(0).Add16(2).Bytes());
   EXPECT_EQ(logonReply->payload, (ByteVector{0, 0, 0, 2, 0, 5, 'H', 'e', 'l', 'l', 'o'}));
 }
@@ -157,17 +150,17 @@ TEST_F(AdminProtocol, Statistics) {
   int32_t open = 0;
   EXPECT_EQ(sessions->FindInt32("afp-int32", &open), B_OK);
   EXPECT_GE(open, 1);
-  EXPECT_EQ(Ask(BMessage(FourCC("gbps"))), kSucc);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("gbps"))), kSucc);
 }
 
 TEST_F(AdminProtocol, UnknownMessagesAndStatChanges) {
-  EXPECT_EQ(Ask(BMessage(FourCC("zzzz"))), B_MESSAGE_NOT_UNDERSTOOD);
+  EXPECT_EQ(AdminCode(BMessage(FourCC("zzzz"))), B_MESSAGE_NOT_UNDERSTOOD);
   // A status change of any node withdraws nothing; it gets no answer.
   BMessage stat(B_NODE_MONITOR);
   stat.AddInt32("opcode", B_STAT_CHANGED);
   stat.AddInt32("device", 1);
   stat.AddInt64("node", 2);
-  EXPECT_EQ(Ask(stat), B_NO_REPLY);
+  EXPECT_EQ(AdminCode(stat), B_NO_REPLY);
 }
 
 TEST_F(AdminProtocol, SocketIsOwnerOnly) {

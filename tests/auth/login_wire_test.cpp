@@ -3,7 +3,6 @@
 // socket.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_info.h"
 #include "tests/client/server_process.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -22,28 +22,15 @@ constexpr uint32_t kEnabled = 0x01, kExpired = 0x04, kChangeBeforeLogin = 0x10, 
 class LoginWire : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = std::make_unique<ServerProcess>();
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", server_->settingsDir().c_str(), 1);
+    ASSERT_TRUE(StartServer(server_));
   }
   static void TearDownTestSuite() { server_.reset(); }
 
   static void AddUser(const std::string& name, const std::string& password, uint32_t flags) {
-    BMessage add(FourCC("addu"));
-    add.AddString("user-string", name);
-    add.AddString("pswd-string", password);
-    add.AddInt32("afp-int32", static_cast<int32_t>(flags));
-    const auto reply = AdminRequest(add);
-    ASSERT_TRUE(reply);
-    ASSERT_EQ(reply->what, FourCC("succ")) << name;
+    ASSERT_TRUE(AdminAddUser(name, password, static_cast<int32_t>(flags))) << name;
   }
 
-  static void SetGuest(bool allowed) {
-    BMessage set(FourCC("sall"));
-    set.AddBool("afp-bool", allowed);
-    const auto reply = AdminRequest(set);
-    ASSERT_TRUE(reply && reply->what == FourCC("succ"));
-  }
+  static void SetGuest(bool allowed) { ASSERT_TRUE(AdminAllowGuests(allowed)); }
 
   // Opens a DSI session and sends one AFP request; the reply.
   static std::optional<DsiFrame> FirstCommand(DsiClient& client, const ByteVector& request) {

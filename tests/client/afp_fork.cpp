@@ -1,7 +1,5 @@
 #include "tests/client/afp_fork.h"
 
-#include "tests/client/afp_login.h"
-
 namespace afptest {
 
 namespace {
@@ -71,11 +69,17 @@ OpenedFork OpenFork(DsiClient& client, uint8_t forkFlag, uint16_t volume, uint32
   OpenedFork fork;
   const auto reply = client.Command(OpenForkRequest(forkFlag, volume, dirID, bitmap, accessMode, utf8Path));
   if (!reply) return fork;
-  fork.result = reply->errorCode;
-  if (fork.result != 0) return fork;
+  if (reply->errorCode != 0) {
+    fork.result = reply->errorCode;
+    return fork;
+  }
   ReplyReader reader(reply->payload);
-  fork.bitmap = reader.Get16();
-  fork.ref = reader.Get16();
+  const uint16_t replyBitmap = reader.Get16();
+  const uint16_t ref = reader.Get16();
+  if (reader.failed()) return fork;
+  fork.result = 0;
+  fork.bitmap = replyBitmap;
+  fork.ref = ref;
   fork.parameters = reader.GetBytes(reader.remaining());
   return fork;
 }
@@ -104,11 +108,6 @@ int64_t WritePosition(const Transfer& reply) {
   return -1;
 }
 
-int32_t ResultOf(DsiClient& client, const ByteVector& request) {
-  const auto reply = client.Command(request);
-  return reply ? reply->errorCode : kNoReply;
-}
-
 ByteVector Pattern(size_t size, uint32_t seed) {
   ByteVector bytes(size);
   uint32_t state = seed * 2654435761u + 12345u;
@@ -117,36 +116,6 @@ ByteVector Pattern(size_t size, uint32_t seed) {
     byte = static_cast<uint8_t>(state >> 23);
   }
   return bytes;
-}
-
-bool AdminAddShare(const std::filesystem::path& folder, int32_t flags) {
-  BMessage add(FourCC("adds"));
-  add.AddString("afp-string", folder.string());
-  if (flags != 0) add.AddInt32("afp-int32", flags);
-  const auto reply = AdminRequest(add);
-  return reply && reply->what == FourCC("succ");
-}
-
-bool AdminAddUser(const std::string& name, const std::string& password, int32_t flags) {
-  BMessage add(FourCC("addu"));
-  add.AddString("user-string", name);
-  add.AddString("pswd-string", password);
-  add.AddInt32("afp-int32", flags);
-  const auto reply = AdminRequest(add);
-  return reply && reply->what == FourCC("succ");
-}
-
-bool AdminAllowGuests(bool allowed) {
-  BMessage set(FourCC("sall"));
-  set.AddBool("afp-bool", allowed);
-  const auto reply = AdminRequest(set);
-  return reply && reply->what == FourCC("succ");
-}
-
-std::optional<uint16_t> OpenVolume(DsiClient& client, const std::string& name) {
-  const auto reply = client.Command(OpenVolRequest(name, 0x0020));
-  if (!reply || reply->errorCode != 0 || reply->payload.size() != 4) return std::nullopt;
-  return LoadBe16(&reply->payload[2]);
 }
 
 }  // namespace afptest

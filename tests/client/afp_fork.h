@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <optional>
 #include <span>
 #include <string>
 
+// kNoReply, ResultOf, OpenVolume and the administration helpers.
+#include "tests/client/afp_login.h"
 #include "tests/client/dsi_client.h"
 #include "tests/client/wire.h"
 
@@ -38,9 +38,8 @@ inline constexpr uint16_t kFileExtResourceLength = 0x4000;
 inline constexpr uint16_t kAttrDataOpen = 0x0008;
 inline constexpr uint16_t kAttrResourceOpen = 0x0010;
 
-// Sizes of the write request headers in front of the data.
+// Size of the FPWrite request header in front of the data.
 inline constexpr size_t kWriteHeaderSize = 12;
-inline constexpr size_t kWriteExtHeaderSize = 20;
 // The most a read returns, and the most data one DSI Write carries.
 inline constexpr uint32_t kQuantum = 4096;
 
@@ -62,15 +61,14 @@ ByteVector WriteExtHeader(uint16_t ref, int64_t offset, uint64_t count, uint8_t 
 ByteVector LockRequest(uint16_t ref, int32_t offset, int32_t length, uint8_t flags = 0);
 ByteVector LockExtRequest(uint16_t ref, int64_t offset, int64_t length, uint8_t flags = 0);
 
-// A result code, INT32_MIN when no reply came.
-inline constexpr int32_t kNoReply = INT32_MIN;
-
 struct OpenedFork {
   int32_t result = kNoReply;
   uint16_t ref = 0;
   uint16_t bitmap = 0;
   ByteVector parameters;  // the file parameters after bitmap and reference
 };
+// FPOpenFork; a success reply too short to hold the bitmap and reference
+// counts as no reply (kNoReply).
 OpenedFork OpenFork(DsiClient& client, uint8_t forkFlag, uint16_t volume, uint32_t dirID,
                     const std::string& utf8Path, uint16_t accessMode, uint16_t bitmap = 0);
 
@@ -86,19 +84,8 @@ Transfer WriteFork(DsiClient& client, uint16_t ref, int64_t offset, std::span<co
 // The position a write reply holds (4 or 8 bytes), or -1.
 int64_t WritePosition(const Transfer& reply);
 
-// The result of a request in a DSI Command.
-int32_t ResultOf(DsiClient& client, const ByteVector& request);
-
 // Bytes that do not repeat with a period of 4096 (or any power of two), so
 // data that lands at the wrong offset shows.
 ByteVector Pattern(size_t size, uint32_t seed = 1);
-
-// Setting up a server through its administration socket
-// ($CORVANE_SETTINGS_DIR): true when it answered with success.
-bool AdminAddShare(const std::filesystem::path& folder, int32_t flags = 0);
-bool AdminAddUser(const std::string& name, const std::string& password, int32_t flags);
-bool AdminAllowGuests(bool allowed);
-// FPOpenVol by name; the volume ID, or nothing on failure.
-std::optional<uint16_t> OpenVolume(DsiClient& client, const std::string& name);
 
 }  // namespace afptest

@@ -7,8 +7,6 @@ namespace afptest {
 
 namespace {
 
-constexpr uint8_t kFPLoginCode = 18;
-constexpr uint8_t kFPOpenVolCode = 24;
 constexpr size_t kCleartextPasswordLength = 8;
 
 bool Fail(std::string* why, std::string reason) {
@@ -28,10 +26,12 @@ bool OpenAndLogin(DsiClient& client, uint16_t port, const ByteVector& login, std
 
 }  // namespace
 
+int32_t ResultOf(DsiClient& client, const ByteVector& request) { return ResultOf(client.Command(request)); }
+
 ByteVector CleartextLoginRequest(const std::string& user, const std::string& password, const std::string& version,
                                  const std::string& method) {
   RequestBuilder request;
-  request.Add8(kFPLoginCode).AddPascal(version).AddPascal(method).AddPascal(user).PadToEven();
+  request.Add8(kFPLogin).AddPascal(version).AddPascal(method).AddPascal(user).PadToEven();
   std::string padded = password.substr(0, kCleartextPasswordLength);
   padded.resize(kCleartextPasswordLength, '\0');
   request.AddBytes(padded);
@@ -39,12 +39,12 @@ ByteVector CleartextLoginRequest(const std::string& user, const std::string& pas
 }
 
 ByteVector GuestLoginRequest(const std::string& version) {
-  return RequestBuilder().Add8(kFPLoginCode).AddPascal(version).AddPascal("No User Authent").Bytes();
+  return RequestBuilder().Add8(kFPLogin).AddPascal(version).AddPascal("No User Authent").Bytes();
 }
 
 ByteVector OpenVolRequest(const std::string& name, uint16_t bitmap) {
   RequestBuilder request;
-  request.Add8(kFPOpenVolCode).Add8(0).Add16(bitmap).AddPascal(name);
+  request.Add8(kFPOpenVol).Add8(0).Add16(bitmap).AddPascal(name);
   return std::move(request).Bytes();
 }
 
@@ -61,6 +61,42 @@ std::optional<BMessage> AdminRequest(const BMessage& request) {
   BMessage reply;
   if (SendToSignature(kServerSignature, request, &reply) != B_OK) return std::nullopt;
   return reply;
+}
+
+uint32_t AdminCode(const BMessage& request) {
+  const auto reply = AdminRequest(request);
+  return reply ? reply->what : 0;
+}
+
+BMessage AddShareMessage(const std::filesystem::path& folder, int32_t flags) {
+  BMessage add(FourCC("adds"));
+  add.AddString("afp-string", folder.string());
+  if (flags != 0) add.AddInt32("afp-int32", flags);
+  return add;
+}
+
+bool AdminAddShare(const std::filesystem::path& folder, int32_t flags) {
+  return AdminCode(AddShareMessage(folder, flags)) == FourCC("succ");
+}
+
+bool AdminAddUser(const std::string& name, const std::string& password, int32_t flags) {
+  BMessage add(FourCC("addu"));
+  add.AddString("user-string", name);
+  add.AddString("pswd-string", password);
+  add.AddInt32("afp-int32", flags);
+  return AdminCode(add) == FourCC("succ");
+}
+
+bool AdminAllowGuests(bool allowed) {
+  BMessage set(FourCC("sall"));
+  set.AddBool("afp-bool", allowed);
+  return AdminCode(set) == FourCC("succ");
+}
+
+std::optional<uint16_t> OpenVolume(DsiClient& client, const std::string& name) {
+  const auto reply = client.Command(OpenVolRequest(name, 0x0020));
+  if (!reply || reply->errorCode != 0 || reply->payload.size() != 4) return std::nullopt;
+  return LoadBe16(&reply->payload[2]);
 }
 
 }  // namespace afptest

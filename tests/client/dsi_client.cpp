@@ -179,11 +179,8 @@ std::optional<DsiFrame> DsiClient::ReadFrame(Millis timeout) {
 
 bool DsiClient::NoteServerRequest(const DsiFrame& frame) {
   if (frame.flags != kDsiRequest) return false;
-  if (frame.command == kDsiTickle) {
-    ++tickles_;
-  } else if (frame.command == kDsiAttention && frame.payload.size() >= 2) {
+  if (frame.command == kDsiAttention && frame.payload.size() >= 2)
     attentions_.push_back(LoadBe16(frame.payload.data()));
-  }
   return true;
 }
 
@@ -223,13 +220,6 @@ std::optional<DsiFrame> DsiClient::Write(std::span<const uint8_t> afpRequest,
   ByteVector payload(afpRequest.begin(), afpRequest.end());
   payload.insert(payload.end(), data.begin(), data.end());
   return Call(kDsiWrite, payload, timeout, static_cast<int32_t>(afpRequest.size()));
-}
-
-bool DsiClient::Tickle() {
-  DsiFrame frame;
-  frame.command = kDsiTickle;
-  frame.requestId = TakeRequestId();
-  return SendFrame(frame);
 }
 
 bool DsiClient::WaitForClose(Millis timeout, std::vector<DsiFrame>* seen) {

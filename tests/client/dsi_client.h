@@ -1,6 +1,6 @@
 // A DSI client over TCP for tests and benchmarks: frames requests, keeps
 // request ids in sequence, reads frames with time limits, and notes the
-// tickles and attentions the server sends on its own.
+// attentions the server sends on its own.
 #pragma once
 
 #include <chrono>
@@ -84,23 +84,19 @@ class DsiClient {
   // offset holds the AFP request length.
   std::optional<DsiFrame> Write(std::span<const uint8_t> afpRequest, std::span<const uint8_t> data,
                                 Millis timeout = kDefaultTimeout);
-  // Sends a tickle; the server does not answer it.
-  bool Tickle();
-
   // Reads until the server closes the connection. Frames read meanwhile are
   // noted (server requests) and appended to *seen when given. False on
   // time-out.
   bool WaitForClose(Millis timeout = kDefaultTimeout, std::vector<DsiFrame>* seen = nullptr);
   bool closedByPeer() const { return peerClosed_; }
 
-  // Server-initiated requests seen so far by ReadReply, Call and WaitForClose.
+  // Attention codes seen so far by ReadReply, Call and WaitForClose.
   const std::vector<uint16_t>& attentions() const { return attentions_; }
-  int ticklesReceived() const { return tickles_; }
 
  private:
   // Moves one complete frame out of the receive buffer, if there is one.
   std::optional<DsiFrame> TakeBufferedFrame();
-  // Records a server request; true when the frame was one.
+  // Notes a server request (an attention's code); true when the frame was one.
   bool NoteServerRequest(const DsiFrame& frame);
 
   int fd_ = -1;
@@ -109,7 +105,6 @@ class DsiClient {
   bool peerClosed_ = false;
   bool oversized_ = false;
   std::vector<uint16_t> attentions_;
-  int tickles_ = 0;
 };
 
 }  // namespace afptest

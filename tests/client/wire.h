@@ -52,8 +52,6 @@ class ReplyReader {
   uint16_t Get16();
   uint32_t Get32();
   uint64_t Get64();
-  int16_t GetS16() { return static_cast<int16_t>(Get16()); }
-  int32_t GetS32() { return static_cast<int32_t>(Get32()); }
   std::string GetPascal();
   // 4-byte hint, 2-byte length, UTF-8 bytes; the hint is dropped.
   std::string GetUnicodeName();

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -52,28 +52,16 @@ class DesktopWire : public ::testing::Test {
     std::ofstream(share_ / "file").close();
     std::ofstream(share_ / "Apps" / "App1").close();
     std::ofstream(share_ / "Apps" / "App2").close();
-    Start();
-    BMessage share(FourCC("adds"));
-    share.AddString("afp-string", share_.string());
-    ASSERT_EQ(AdminRequest(share)->what, FourCC("succ"));
-    BMessage user(FourCC("addu"));
-    user.AddString("user-string", "boss");
-    user.AddString("pswd-string", "pw");
-    user.AddInt32("afp-int32", 0x09);
-    ASSERT_EQ(AdminRequest(user)->what, FourCC("succ"));
+    ASSERT_TRUE(StartServer(server_, settings_));
+    ASSERT_TRUE(AdminAddShare(share_));
+    ASSERT_TRUE(AdminAddUser("boss", "pw", 0x09));
     Connect(client_);
-  }
-
-  void Start() {
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
   }
 
   void Connect(DsiClient& client) {
     std::string why;
     ASSERT_TRUE(ConnectAndLogin(client, server_->port(), "boss", "pw", &why)) << why;
-    ASSERT_EQ(client.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+    ASSERT_EQ(ResultOf(client, OpenVolRequest("Share", 0)), 0);
   }
 
   ByteVector DesktopBytes() const {
@@ -85,15 +73,16 @@ class DesktopWire : public ::testing::Test {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
 
-  // FPOpenDT: the reference, or minus the error.
+  // FPOpenDT: the reference, or the (negative) error; kNoReply when no
+  // reply came or it holds no reference.
   static int32_t OpenDT(DsiClient& client, uint16_t volume = kVolume) {
     const auto reply = client.Command(RequestBuilder().Add8(48).Add8(0).Add16(volume).Bytes());
-    if (reply->errorCode != 0) return reply->errorCode;
-    return LoadBe16(reply->payload.data());
+    if (!reply || reply->errorCode != 0) return ResultOf(reply);
+    ReplyReader reader(reply->payload);
+    const uint16_t ref = reader.Get16();
+    return reader.failed() ? kNoReply : ref;
   }
-  int32_t CloseDT(uint16_t ref) {
-    return client_.Command(RequestBuilder().Add8(49).Add8(0).Add16(ref).Bytes())->errorCode;
-  }
+  int32_t CloseDT(uint16_t ref) { return ResultOf(client_, RequestBuilder().Add8(49).Add8(0).Add16(ref).Bytes()); }
 
   // FPAddIcon in a DSI Write; `statedSize` defaults to the bitmap's size.
   static int32_t AddIcon(DsiClient& client, uint16_t ref, const std::string& creator, const std::string& type,
@@ -101,7 +90,7 @@ class DesktopWire : public ::testing::Test {
     const auto size = static_cast<uint16_t>(statedSize >= 0 ? statedSize : static_cast<int32_t>(bitmap.size()));
     const ByteVector header = RequestBuilder().Add8(192).Add8(0).Add16(ref).AddBytes(creator).AddBytes(type)
                                   .Add8(iconType).Add8(0).Add32(tag).Add16(size).Bytes();
-    return client.Write(header, bitmap)->errorCode;
+    return ResultOf(client.Write(header, bitmap));
   }
   static std::optional<DsiFrame> GetIcon(DsiClient& client, uint16_t ref, const std::string& creator,
                                          const std::string& type, uint8_t iconType, int16_t length) {
@@ -112,14 +101,24 @@ class DesktopWire : public ::testing::Test {
     return client_.Command(
         RequestBuilder().Add8(52).Add8(0).Add16(ref).AddBytes(creator).Add16(static_cast<uint16_t>(index)).Bytes());
   }
+  // The tag FPGetIconInfo's reply starts with; nothing when the reply is
+  // missing or too short.
+  std::optional<uint32_t> IconTag(uint16_t ref, const std::string& creator, int16_t index) {
+    const auto reply = GetIconInfo(ref, creator, index);
+    if (!reply) return std::nullopt;
+    ReplyReader reader(reply->payload);
+    const uint32_t tag = reader.Get32();
+    if (reader.failed()) return std::nullopt;
+    return tag;
+  }
 
   int32_t AddAPPL(uint16_t ref, const std::string& creator, uint32_t tag, const std::string& path) {
-    return client_.Command(RequestBuilder().Add8(53).Add8(0).Add16(ref).Add32(2).AddBytes(creator).Add32(tag)
-                               .Add8(2).AddPascal(path).Bytes())->errorCode;
+    return ResultOf(client_, RequestBuilder().Add8(53).Add8(0).Add16(ref).Add32(2).AddBytes(creator).Add32(tag)
+                                 .Add8(2).AddPascal(path).Bytes());
   }
   int32_t RemoveAPPL(uint16_t ref, const std::string& creator, const std::string& path) {
-    return client_.Command(RequestBuilder().Add8(54).Add8(0).Add16(ref).Add32(2).AddBytes(creator)
-                               .Add8(2).AddPascal(path).Bytes())->errorCode;
+    return ResultOf(client_, RequestBuilder().Add8(54).Add8(0).Add16(ref).Add32(2).AddBytes(creator)
+                                 .Add8(2).AddPascal(path).Bytes());
   }
   std::optional<DsiFrame> GetAPPL(uint16_t ref, const std::string& creator, int16_t index, uint16_t bitmap) {
     return client_.Command(RequestBuilder().Add8(55).Add8(0).Add16(ref).AddBytes(creator)
@@ -137,13 +136,13 @@ class DesktopWire : public ::testing::Test {
   int32_t AddComment(uint16_t ref, const std::string& path, const std::string& comment) {
     RequestBuilder request = CommentRequest(56, ref, path);
     request.PadToEven().Add8(static_cast<uint8_t>(comment.size())).AddBytes(comment);
-    return client_.Command(request.Bytes())->errorCode;
+    return ResultOf(client_, request.Bytes());
   }
   std::optional<DsiFrame> GetComment(uint16_t ref, const std::string& path) {
     return client_.Command(CommentRequest(58, ref, path).Bytes());
   }
   int32_t RemoveComment(uint16_t ref, const std::string& path) {
-    return client_.Command(CommentRequest(57, ref, path).Bytes())->errorCode;
+    return ResultOf(client_, CommentRequest(57, ref, path).Bytes());
   }
 
   // Descriptors of the server process open on the desktop file.
@@ -173,7 +172,7 @@ TEST_F(DesktopWire, OpenCreatesAnInvisibleDesktopAndReferencesCountFromOne) {
   // Finder info: flags 0x4000 (invisible), location (20, 20).
   const auto parms = client_.Command(RequestBuilder().Add8(34).Add8(0).Add16(kVolume).Add32(2).Add16(0x0020)
                                          .Add16(0).Add8(2).AddPascal(".Desktop").Bytes());
-  ASSERT_EQ(parms->errorCode, 0);
+  ASSERT_EQ(ResultOf(parms), 0);
   ReplyReader finder(parms->payload);
   finder.Skip(6 + 8);
   EXPECT_EQ(finder.Get16(), 0x4000);
@@ -181,13 +180,13 @@ TEST_F(DesktopWire, OpenCreatesAnInvisibleDesktopAndReferencesCountFromOne) {
   EXPECT_EQ(finder.Get16(), 20);
   EXPECT_EQ(finder.Get16(), 0);
 
-  EXPECT_EQ(GetIconInfo(1, "TEST", 1)->errorCode, -5012);  // empty desktop
+  EXPECT_EQ(ResultOf(GetIconInfo(1, "TEST", 1)), -5012);  // empty desktop
   EXPECT_EQ(CloseDT(2), 0);
   EXPECT_EQ(CloseDT(2), -5019);
   EXPECT_EQ(CloseDT(99), -5019);
-  EXPECT_EQ(GetIconInfo(2, "TEST", 1)->errorCode, -5019);
+  EXPECT_EQ(ResultOf(GetIconInfo(2, "TEST", 1)), -5019);
   EXPECT_EQ(OpenDT(client_, 1234), -5019);  // no such volume open
-  EXPECT_EQ(client_.Command(ByteVector{48, 0})->errorCode, -5019);
+  EXPECT_EQ(ResultOf(client_, ByteVector{48, 0}), -5019);
 
   // A session holds at most 64 desktops; the session's end closes them all.
   for (int i = 0; i < 63; ++i) ASSERT_GT(OpenDT(client_), 0);
@@ -210,29 +209,30 @@ TEST_F(DesktopWire, IconsAreAddedReadAndReplacedOnlyWithTheSameSize) {
   std::copy(bitmap.begin(), bitmap.end(), expected.begin() + 20);
   EXPECT_EQ(DesktopBytes(), expected);
 
-  EXPECT_EQ(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)->payload, bitmap);
-  EXPECT_EQ(GetIcon(client_, ref, "TEST", "APPL", 1, 100)->payload, ByteVector(bitmap.begin(), bitmap.begin() + 100));
+  EXPECT_EQ(PayloadOf(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)), bitmap);
+  EXPECT_EQ(PayloadOf(GetIcon(client_, ref, "TEST", "APPL", 1, 100)), ByteVector(bitmap.begin(), bitmap.begin() + 100));
   const auto none = GetIcon(client_, ref, "TEST", "APPL", 1, 0);
+  ASSERT_TRUE(none);
   EXPECT_EQ(none->errorCode, 0);
   EXPECT_TRUE(none->payload.empty());
-  EXPECT_EQ(GetIcon(client_, ref, "TEST", "APPL", 2, 100)->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetIcon(client_, ref, "TEST", "APPL", 2, 100)), -5012);
 
   const auto info = GetIconInfo(ref, "TEST", 1);
-  ASSERT_EQ(info->errorCode, 0);
+  ASSERT_EQ(ResultOf(info), 0);
   EXPECT_EQ(info->payload, (ByteVector{0, 0, 0, 7, 'A', 'P', 'P', 'L', 1, 0, 1, 0}));
-  EXPECT_EQ(GetIconInfo(ref, "TEST", 2)->errorCode, -5012);
-  EXPECT_EQ(GetIconInfo(ref, "TEST", 0)->errorCode, -5012);  // type 0, icon type 0
-  EXPECT_EQ(GetIconInfo(ref, "TEST", -1)->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetIconInfo(ref, "TEST", 2)), -5012);
+  EXPECT_EQ(ResultOf(GetIconInfo(ref, "TEST", 0)), -5012);  // type 0, icon type 0
+  EXPECT_EQ(ResultOf(GetIconInfo(ref, "TEST", -1)), -5012);
 
   EXPECT_EQ(AddIcon(client_, ref, "TEST", "APPL", 1, 8, ByteVector(128, 0xAA)), -5030);
-  EXPECT_EQ(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)->payload, bitmap);
+  EXPECT_EQ(PayloadOf(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)), bitmap);
   const ByteVector other(256, 0x55);
   EXPECT_EQ(AddIcon(client_, ref, "TEST", "APPL", 1, 9, other), 0);
-  EXPECT_EQ(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)->payload, other);
+  EXPECT_EQ(PayloadOf(GetIcon(client_, ref, "TEST", "APPL", 1, 1024)), other);
   EXPECT_EQ(DesktopBytes().size(), kRecord);  // replaced in place
   // Another icon type of the same creator is an icon of its own.
   EXPECT_EQ(AddIcon(client_, ref, "TEST", "APPL", 2, 10, ByteVector(1028, 1)), 0);
-  EXPECT_EQ(LoadBe32(GetIconInfo(ref, "TEST", 2)->payload.data()), 10u);
+  EXPECT_EQ(IconTag(ref, "TEST", 2), 10u);
   EXPECT_EQ(DesktopBytes().size(), 2 * kRecord);
 }
 
@@ -247,10 +247,10 @@ TEST_F(DesktopWire, BadIconRequestsAreRefusedWithoutWriting) {
                         Case{"beyond the request", 100, 256}}) {
     EXPECT_EQ(AddIcon(client_, ref, "TEST", "ICN#", 1, 1, ByteVector(c.present, 7), c.stated), -5019) << c.what;
   }
-  EXPECT_EQ(client_.Write(ByteVector{192, 0, 0, static_cast<uint8_t>(ref), 'T', 'E'}, {})->errorCode, -5019);
+  EXPECT_EQ(ResultOf(client_.Write(ByteVector{192, 0, 0, static_cast<uint8_t>(ref), 'T', 'E'}, {})), -5019);
   EXPECT_EQ(AddIcon(client_, 77, "TEST", "ICN#", 1, 1, ByteVector(4, 7)), -5019);  // reference not open
   EXPECT_EQ(DesktopBytes().size(), 0u);
-  EXPECT_EQ(GetIconInfo(ref, "TEST", 1)->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetIconInfo(ref, "TEST", 1)), -5012);
 }
 
 TEST_F(DesktopWire, RecordsAreFoundBeyondTheFirstChunkAndAfterAPartialTail) {
@@ -269,8 +269,8 @@ TEST_F(DesktopWire, RecordsAreFoundBeyondTheFirstChunkAndAfterAPartialTail) {
 
   const uint16_t ref = static_cast<uint16_t>(OpenDT(client_));
   EXPECT_EQ(DesktopBytes().size(), file.size());  // an existing desktop is kept as it is
-  EXPECT_EQ(LoadBe32(GetIconInfo(ref, "TEST", 1)->payload.data()), 42u);
-  EXPECT_EQ(GetIconInfo(ref, "TEST", 2)->errorCode, -5012);  // the cut record is not read
+  EXPECT_EQ(IconTag(ref, "TEST", 1), 42u);
+  EXPECT_EQ(ResultOf(GetIconInfo(ref, "TEST", 2)), -5012);  // the cut record is not read
 
   // The same icon again: replaced at offset 67072.
   ASSERT_EQ(AddIcon(client_, ref, "TEST", "APPL", 1, 44, ByteVector{1, 2, 3, 4}), 0);
@@ -283,7 +283,7 @@ TEST_F(DesktopWire, RecordsAreFoundBeyondTheFirstChunkAndAfterAPartialTail) {
   now = DesktopBytes();
   EXPECT_EQ(now.size(), 66 * kRecord);
   EXPECT_EQ(now[65 * kRecord + 4], 45);
-  EXPECT_EQ(LoadBe32(GetIconInfo(ref, "TEST", 2)->payload.data()), 45u);
+  EXPECT_EQ(IconTag(ref, "TEST", 2), 45u);
 }
 
 TEST_F(DesktopWire, OneMappingPerCreatorAndFreedRecordsAreReused) {
@@ -304,15 +304,15 @@ TEST_F(DesktopWire, OneMappingPerCreatorAndFreedRecordsAreReused) {
 
   for (int16_t index : {0, 1}) {
     const auto appl = GetAPPL(ref, "TEST", index, 0x0040);  // long name
-    ASSERT_EQ(appl->errorCode, 0) << index;
+    ASSERT_EQ(ResultOf(appl), 0) << index;
     ReplyReader reader(appl->payload);
     EXPECT_EQ(reader.Get16(), 0x0040);
     EXPECT_EQ(reader.Get32(), 6u);
     EXPECT_EQ(reader.Get16(), 2);  // the name follows the offset
     EXPECT_EQ(reader.GetPascal(), "App2");
   }
-  EXPECT_EQ(GetAPPL(ref, "TEST", 2, 0x0040)->errorCode, -5012);
-  EXPECT_EQ(GetAPPL(ref, "NONE", 1, 0x0040)->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetAPPL(ref, "TEST", 2, 0x0040)), -5012);
+  EXPECT_EQ(ResultOf(GetAPPL(ref, "NONE", 1, 0x0040)), -5012);
 
   // Mappings of two creators, the second removed: its record goes free and
   // the next mapping takes it instead of growing the file.
@@ -322,19 +322,19 @@ TEST_F(DesktopWire, OneMappingPerCreatorAndFreedRecordsAreReused) {
   EXPECT_EQ(RemoveAPPL(ref, "BBBB", "whatever"), 0);  // name and folder are not compared
   EXPECT_EQ(DesktopBytes()[kRecord], 0);
   EXPECT_EQ(DesktopBytes()[0], 2);
-  EXPECT_EQ(GetAPPL(ref, "BBBB", 1, 0)->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetAPPL(ref, "BBBB", 1, 0)), -5012);
   ASSERT_EQ(AddAPPL(ref, "CCCC", 3, "Apps:App1"), 0);
   EXPECT_EQ(DesktopBytes().size(), 2 * kRecord);
   EXPECT_EQ(DesktopBytes()[kRecord], 2);
 
   // A mapping whose application has gone, and unreadable paths.
   fs::remove(share_ / "Apps" / "App1");
-  EXPECT_EQ(GetAPPL(ref, "CCCC", 1, 0x0040)->errorCode, -5018);
-  EXPECT_EQ(client_.Command(RequestBuilder().Add8(53).Add8(0).Add16(ref).Add32(2).AddBytes("DDDD").Add32(1)
-                                .Add8(1).AddPascal("APP1").Bytes())->errorCode, -5019);  // short name
-  EXPECT_EQ(client_.Command(RequestBuilder().Add8(54).Add8(0).Add16(ref).Add32(2).AddBytes("TEST")
-                                .Add8(9).AddPascal("x").Bytes())->errorCode, -5019);
-  EXPECT_EQ(GetAPPL(ref, "TEST", 1, 0)->errorCode, 0);  // nothing removed
+  EXPECT_EQ(ResultOf(GetAPPL(ref, "CCCC", 1, 0x0040)), -5018);
+  EXPECT_EQ(ResultOf(client_, RequestBuilder().Add8(53).Add8(0).Add16(ref).Add32(2).AddBytes("DDDD").Add32(1)
+                                  .Add8(1).AddPascal("APP1").Bytes()), -5019);  // short name
+  EXPECT_EQ(ResultOf(client_, RequestBuilder().Add8(54).Add8(0).Add16(ref).Add32(2).AddBytes("TEST")
+                                  .Add8(9).AddPascal("x").Bytes()), -5019);
+  EXPECT_EQ(ResultOf(GetAPPL(ref, "TEST", 1, 0)), 0);  // nothing removed
 }
 
 TEST_F(DesktopWire, DesktopIsSharedBetweenSessionsAndSurvivesARestart) {
@@ -344,22 +344,22 @@ TEST_F(DesktopWire, DesktopIsSharedBetweenSessionsAndSurvivesARestart) {
   Connect(second);
   const int32_t secondRef = OpenDT(second);
   ASSERT_EQ(secondRef, 1);  // references count per session
-  EXPECT_EQ(GetIcon(second, 1, "KEEP", "APPL", 1, 64)->payload, ByteVector(32, 9));
+  EXPECT_EQ(PayloadOf(GetIcon(second, 1, "KEEP", "APPL", 1, 64)), ByteVector(32, 9));
   second.Close();
   client_.Close();
 
   server_->Signal(SIGTERM);
   ASSERT_EQ(server_->WaitForExit(), 0);
-  Start();
+  ASSERT_TRUE(StartServer(server_, settings_));
   DsiClient third;
   Connect(third);
   ASSERT_EQ(OpenDT(third), 1);
-  EXPECT_EQ(GetIcon(third, 1, "KEEP", "APPL", 1, 64)->payload, ByteVector(32, 9));
+  EXPECT_EQ(PayloadOf(GetIcon(third, 1, "KEEP", "APPL", 1, 64)), ByteVector(32, 9));
 }
 
 TEST_F(DesktopWire, CommentsAreKeptByTheObjectsThemselves) {
   const uint16_t ref = static_cast<uint16_t>(OpenDT(client_));
-  EXPECT_EQ(GetComment(ref, "file")->errorCode, -5012);
+  EXPECT_EQ(ResultOf(GetComment(ref, "file")), -5012);
   EXPECT_EQ(RemoveComment(ref, "file"), -5019);
 
   const std::string longest(199, 'c');
@@ -367,52 +367,53 @@ TEST_F(DesktopWire, CommentsAreKeptByTheObjectsThemselves) {
   char stored[256];
   EXPECT_EQ(getxattr((share_ / "file").c_str(), "user.Afp_Comment", stored, sizeof(stored)), 199);
   auto reply = GetComment(ref, "file");
-  ASSERT_EQ(reply->errorCode, 0);
+  ASSERT_EQ(ResultOf(reply), 0);
   ReplyReader reader(reply->payload);
   EXPECT_EQ(reader.GetPascal(), longest);
   EXPECT_EQ(AddComment(ref, "file", std::string(200, 'x')), -5019);
-  EXPECT_EQ(GetComment(ref, "file")->payload.size(), 200u);  // unchanged
+  reply = GetComment(ref, "file");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->payload.size(), 200u);  // unchanged
 
   // Separators are stored exchanged, as in names, and read back as written.
   ASSERT_EQ(AddComment(ref, "Apps", "a/b:c"), 0);  // a folder (odd path: pad byte)
   const ssize_t length = getxattr((share_ / "Apps").c_str(), "user.Afp_Comment", stored, sizeof(stored));
   EXPECT_EQ(std::string(stored, static_cast<size_t>(std::max<ssize_t>(length, 0))), "a\x80" "b/c");
   reply = GetComment(ref, "Apps");
+  ASSERT_TRUE(reply);
   ReplyReader folder(reply->payload);
   EXPECT_EQ(folder.GetPascal(), "a/b:c");
 
   EXPECT_EQ(RemoveComment(ref, "file"), 0);
-  EXPECT_EQ(GetComment(ref, "file")->errorCode, -5012);
-  EXPECT_EQ(GetComment(ref, "missing")->errorCode, -5018);
+  EXPECT_EQ(ResultOf(GetComment(ref, "file")), -5012);
+  EXPECT_EQ(ResultOf(GetComment(ref, "missing")), -5018);
   EXPECT_EQ(AddComment(ref, "missing", "x"), -5018);
-  EXPECT_EQ(client_.Command(CommentRequest(58, ref, "FILE", 1).Bytes())->errorCode, -5019);  // short name
-  EXPECT_EQ(GetComment(99, "Apps")->errorCode, -5019);
-  EXPECT_EQ(client_.Command(ByteVector{56, 0, 0, static_cast<uint8_t>(ref), 0, 0, 0, 2, 2, 4, 'f', 'i'})->errorCode,
-            -5019);
+  EXPECT_EQ(ResultOf(client_, CommentRequest(58, ref, "FILE", 1).Bytes()), -5019);  // short name
+  EXPECT_EQ(ResultOf(GetComment(99, "Apps")), -5019);
+  EXPECT_EQ(ResultOf(client_, ByteVector{56, 0, 0, static_cast<uint8_t>(ref), 0, 0, 0, 2, 2, 4, 'f', 'i'}), -5019);
 
   // A guest without the write right of the shared folder cannot comment.
   fs::permissions(share_, fs::perms(0755));
-  BMessage guests(FourCC("sall"));
-  guests.AddBool("afp-bool", true);
-  ASSERT_EQ(AdminRequest(guests)->what, FourCC("succ"));
+  ASSERT_TRUE(AdminAllowGuests(true));
   DsiClient guest;
   ASSERT_TRUE(ConnectAsGuest(guest, server_->port()));
-  ASSERT_EQ(guest.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+  ASSERT_EQ(ResultOf(guest, OpenVolRequest("Share", 0)), 0);
   const auto guestRef = static_cast<uint16_t>(OpenDT(guest));
   RequestBuilder refused = CommentRequest(56, guestRef, "file");
   refused.PadToEven().Add8(1).AddBytes("g");
-  EXPECT_EQ(guest.Command(refused.Bytes())->errorCode, -5000);
-  EXPECT_EQ(guest.Command(CommentRequest(57, guestRef, "Apps").Bytes())->errorCode, -5000);
+  EXPECT_EQ(ResultOf(guest, refused.Bytes()), -5000);
+  EXPECT_EQ(ResultOf(guest, CommentRequest(57, guestRef, "Apps").Bytes()), -5000);
   EXPECT_EQ(getxattr((share_ / "file").c_str(), "user.Afp_Comment", stored, sizeof(stored)), -1);
 
   // A share flagged read-only keeps its comments as they are.
   BMessage flags(FourCC("sflg"));
   flags.AddString("afp-string", share_.string());
   flags.AddInt32("afp-int32", 2);
-  ASSERT_EQ(AdminRequest(flags)->what, FourCC("succ"));
+  ASSERT_EQ(AdminCode(flags), FourCC("succ"));
   EXPECT_EQ(AddComment(ref, "Apps", "new"), -5031);
   EXPECT_EQ(RemoveComment(ref, "Apps"), -5031);
   reply = GetComment(ref, "Apps");
+  ASSERT_TRUE(reply);
   ReplyReader kept(reply->payload);
   EXPECT_EQ(kept.GetPascal(), "a/b:c");
 }

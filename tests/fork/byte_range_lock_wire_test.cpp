@@ -9,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -40,9 +40,7 @@ class ByteRangeLock : public ::testing::Test {
     fs::create_directories(share_);
     fs::resize_file(CreateFile("file"), 1000);
     CreateFile("other");
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
+    ASSERT_TRUE(StartServer(server_, settings_));
     ASSERT_TRUE(AdminAddShare(share_));
     ASSERT_TRUE(AdminAddUser("boss", "pw", 0x09));
     ASSERT_NO_FATAL_FAILURE(Login(a_));

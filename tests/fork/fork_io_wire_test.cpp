@@ -8,7 +8,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +20,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -80,9 +80,7 @@ class ForkIO : public ::testing::Test {
     readOnlyShare_ = folders_.path() / "ReadOnly";
     for (const auto& folder : {settings_, share_, readOnlyShare_}) fs::create_directories(folder);
     fs::permissions(share_, fs::perms::all);
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
+    ASSERT_TRUE(StartServer(server_, settings_));
     ASSERT_TRUE(AdminAddShare(share_));
     ASSERT_TRUE(AdminAddShare(readOnlyShare_, kShareReadOnlyFlag));
     ASSERT_TRUE(AdminAddUser("boss", "pw", 0x09));

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +22,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -78,9 +78,7 @@ class ForkLifecycle : public ::testing::Test {
     fs::permissions(share_, fs::perms::all);
     WriteFile(share_ / "file", Pattern(1000));
     WriteFile(readOnlyShare_ / "kept", Bytes("kept"));
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
+    ASSERT_TRUE(StartServer(server_, settings_));
     ASSERT_TRUE(AdminAddShare(share_));
     ASSERT_TRUE(AdminAddShare(readOnlyShare_, kShareReadOnlyFlag));
     ASSERT_TRUE(AdminAddUser("boss", "pw", 0x09));

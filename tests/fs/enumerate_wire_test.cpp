@@ -12,7 +12,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,6 +22,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -159,26 +159,15 @@ class EnumerateWire : public ::testing::Test {
     const fs::path settings = folders_->path() / "settings";
     fs::create_directories(settings);
     fs::create_directories(folders_->path() / "Share");
-    server_ = new ServerProcess(ServerOptions{settings});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings.c_str(), 1);
-    BMessage share(FourCC("adds"));
-    share.AddString("afp-string", (folders_->path() / "Share").string());
-    ASSERT_EQ(AdminRequest(share)->what, FourCC("succ"));
-    BMessage user(FourCC("addu"));
-    user.AddString("user-string", "ann");
-    user.AddString("pswd-string", "pw");
-    user.AddInt32("afp-int32", 0x01);
-    ASSERT_EQ(AdminRequest(user)->what, FourCC("succ"));
-    BMessage guests(FourCC("sall"));
-    guests.AddBool("afp-bool", true);
-    ASSERT_EQ(AdminRequest(guests)->what, FourCC("succ"));
+    ASSERT_TRUE(StartServer(server_, settings));
+    ASSERT_TRUE(AdminAddShare(folders_->path() / "Share"));
+    ASSERT_TRUE(AdminAddUser("ann", "pw", 0x01));
+    ASSERT_TRUE(AdminAllowGuests(true));
   }
 
   static void TearDownTestSuite() {
-    delete server_;
+    server_.reset();
     delete folders_;
-    server_ = nullptr;
     folders_ = nullptr;
   }
 
@@ -198,7 +187,7 @@ class EnumerateWire : public ::testing::Test {
     ASSERT_TRUE(client.OpenSession());
     const auto login = client.Command(CleartextLoginRequest("ann", "pw", version));
     ASSERT_TRUE(login && login->errorCode == 0);
-    ASSERT_EQ(client.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+    ASSERT_EQ(ResultOf(client, OpenVolRequest("Share", 0)), 0);
   }
 
   static Listing List(DsiClient& client, const Enumeration& e) {
@@ -225,7 +214,7 @@ class EnumerateWire : public ::testing::Test {
   }
 
   static inline TempDir* folders_ = nullptr;
-  static inline ServerProcess* server_ = nullptr;
+  static inline std::unique_ptr<ServerProcess> server_;
 };
 
 TEST_F(EnumerateWire, StartIndexAndCountChooseTheRun) {

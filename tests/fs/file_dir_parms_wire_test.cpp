@@ -6,7 +6,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -34,31 +34,10 @@ class FileDirParmsWire : public ::testing::Test {
     fs::create_directories(share_ / "Docs" / "Deep");
     fs::create_directories(folders_.path() / "Outside");
     std::ofstream(share_ / "Docs" / "note.txt") << "hello";
-    Start();
-    ASSERT_EQ(Admin(FourCC("adds"), share_.string()), FourCC("succ"));
-    AddUser("root-admin", 0x09);
-    AddUser("ann", 0x01);
-  }
-
-  void Start() {
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
-  }
-
-  uint32_t Admin(uint32_t code, const std::string& text) {
-    BMessage message(code);
-    message.AddString("afp-string", text);
-    const auto reply = AdminRequest(message);
-    return reply ? reply->what : 0;
-  }
-
-  void AddUser(const std::string& name, int32_t flags) {
-    BMessage add(FourCC("addu"));
-    add.AddString("user-string", name);
-    add.AddString("pswd-string", "pw");
-    add.AddInt32("afp-int32", flags);
-    ASSERT_EQ(AdminRequest(add)->what, FourCC("succ"));
+    ASSERT_TRUE(StartServer(server_, settings_));
+    ASSERT_TRUE(AdminAddShare(share_));
+    ASSERT_TRUE(AdminAddUser("root-admin", "pw", 0x09));
+    ASSERT_TRUE(AdminAddUser("ann", "pw", 0x01));
   }
 
   // Logs in and opens the share.
@@ -67,7 +46,7 @@ class FileDirParmsWire : public ::testing::Test {
     ASSERT_TRUE(client.OpenSession());
     const auto login = client.Command(CleartextLoginRequest(user, "pw", version));
     ASSERT_TRUE(login && login->errorCode == 0);
-    ASSERT_EQ(client.Command(OpenVolRequest("Share", 0))->errorCode, 0);
+    ASSERT_EQ(ResultOf(client, OpenVolRequest("Share", 0)), 0);
   }
 
   TempDir folders_;
@@ -187,7 +166,7 @@ TEST_F(FileDirParmsWire, CachedDirectoryIDSurvivesRenamesAndRestarts) {
   client.Close();
   server_->Signal(SIGTERM);
   ASSERT_EQ(server_->WaitForExit(), 0);
-  Start();
+  ASSERT_TRUE(StartServer(server_, settings_));
   DsiClient again;
   Open(again);
   EXPECT_EQ(FolderIds(again, deep, "").own, deep);
@@ -351,9 +330,7 @@ TEST_F(FileDirParmsWire, AttributesDatesAndWriteInhibit) {
 TEST_F(FileDirParmsWire, AccessRightsPerKindOfUser) {
   fs::permissions(share_ / "Docs", fs::perms(0755));
   fs::create_directory(share_ / "~DropFolder~");
-  BMessage guest(FourCC("sall"));
-  guest.AddBool("afp-bool", true);
-  ASSERT_EQ(AdminRequest(guest)->what, FourCC("succ"));
+  ASSERT_TRUE(AdminAllowGuests(true));
   const auto rights = [&](DsiClient& client, const std::string& path) {
     const auto reply = client.Command(GetParms(2, path, 0, 0x1000));
     ReplyReader reader(reply->payload);
@@ -387,7 +364,7 @@ TEST_F(FileDirParmsWire, ReadOnlyShareRefusesChanges) {
   BMessage flags(FourCC("sflg"));
   flags.AddString("afp-string", share_.string());
   flags.AddInt32("afp-int32", 2);
-  ASSERT_EQ(AdminRequest(flags)->what, FourCC("succ"));
+  ASSERT_EQ(AdminCode(flags), FourCC("succ"));
   DsiClient client;
   Open(client);
   EXPECT_EQ(client.Command(SetParms(35, 2, "Docs", 0x0001, {0x80, 0x01}))->errorCode, -5031);

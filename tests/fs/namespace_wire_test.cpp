@@ -7,8 +7,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,6 +21,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -158,32 +157,13 @@ class NamespaceWire : public ::testing::Test {
     fs::permissions(share_, fs::perms::all);
     Write(outside_ / "victim", "secret");
     Write(readOnly_ / "kept.txt", "kept");
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
-    ASSERT_NO_FATAL_FAILURE(AddShare(share_, 0));
-    ASSERT_NO_FATAL_FAILURE(AddShare(readOnly_, kShareReadOnlyFlag));
-    ASSERT_NO_FATAL_FAILURE(AddShare(other_, 0));
-    ASSERT_NO_FATAL_FAILURE(AddUser("boss", 0x09));
-    ASSERT_NO_FATAL_FAILURE(AddUser("ann", 0x01));
+    ASSERT_TRUE(StartServer(server_, settings_));
+    ASSERT_TRUE(AdminAddShare(share_)) << share_;
+    ASSERT_TRUE(AdminAddShare(readOnly_, kShareReadOnlyFlag)) << readOnly_;
+    ASSERT_TRUE(AdminAddShare(other_)) << other_;
+    ASSERT_TRUE(AdminAddUser("boss", "pw", 0x09));
+    ASSERT_TRUE(AdminAddUser("ann", "pw", 0x01));
     ASSERT_NO_FATAL_FAILURE(Login(client_, "boss"));
-  }
-
-  static void AddShare(const fs::path& folder, int32_t flags) {
-    BMessage add(FourCC("adds"));
-    add.AddString("afp-string", folder.string());
-    if (flags != 0) add.AddInt32("afp-int32", flags);
-    const auto reply = AdminRequest(add);
-    ASSERT_TRUE(reply && reply->what == FourCC("succ")) << folder;
-  }
-
-  static void AddUser(const std::string& name, int32_t flags) {
-    BMessage add(FourCC("addu"));
-    add.AddString("user-string", name);
-    add.AddString("pswd-string", "pw");
-    add.AddInt32("afp-int32", flags);
-    const auto reply = AdminRequest(add);
-    ASSERT_TRUE(reply && reply->what == FourCC("succ")) << name;
   }
 
   // Logs in and opens the three shares, noting their volume IDs.
@@ -191,16 +171,15 @@ class NamespaceWire : public ::testing::Test {
     std::string why;
     ASSERT_TRUE(ConnectAndLogin(client, server_->port(), user, "pw", &why)) << why;
     for (auto [name, id] : {std::pair{"Share", &share}, std::pair{"ReadOnly", &readOnly}, std::pair{"Other", &other}}) {
-      const auto reply = client.Command(OpenVolRequest(name, 0x0020));
-      ASSERT_TRUE(reply && reply->errorCode == 0 && reply->payload.size() == 4) << name;
-      *id = LoadBe16(&reply->payload[2]);
+      const auto volume = OpenVolume(client, name);
+      ASSERT_TRUE(volume) << name;
+      *id = *volume;
     }
   }
 
-  // The result code of a request (INT32_MIN when no reply came).
+  // The result code of a request (kNoReply when no reply came).
   int32_t Send(const ByteVector& request, DsiClient* client = nullptr) {
-    const auto reply = (client != nullptr ? *client : client_).Command(request);
-    return reply ? reply->errorCode : INT32_MIN;
+    return ResultOf(client != nullptr ? *client : client_, request);
   }
 
   ByteVector Reply(const ByteVector& request) {

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -16,6 +15,7 @@
 #include "tests/client/afp_login.h"
 #include "tests/client/server_process.h"
 #include "tests/client/temp_dir.h"
+#include "tests/client/wire_fixture.h"
 
 namespace {
 
@@ -29,39 +29,21 @@ class VolumeWire : public ::testing::Test {
   void SetUp() override {
     settings_ = folders_.path() / "settings";
     fs::create_directories(settings_);
-    Start();
-    AddUser("ann", "pw");
-  }
-
-  void Start() {
-    server_ = std::make_unique<ServerProcess>(ServerOptions{settings_});
-    ASSERT_TRUE(server_->WaitUntilListening()) << server_->StandardError();
-    setenv("CORVANE_SETTINGS_DIR", settings_.c_str(), 1);
+    ASSERT_TRUE(StartServer(server_, settings_));
+    ASSERT_TRUE(AdminAddUser("ann", "pw", 1));
   }
 
   void Restart() {
     server_->Signal(SIGTERM);
     ASSERT_EQ(server_->WaitForExit(), 0);
-    Start();
-  }
-
-  static void AddUser(const std::string& name, const std::string& password) {
-    BMessage add(FourCC("addu"));
-    add.AddString("user-string", name);
-    add.AddString("pswd-string", password);
-    add.AddInt32("afp-int32", 1);
-    ASSERT_EQ(AdminRequest(add)->what, FourCC("succ"));
+    ASSERT_TRUE(StartServer(server_, settings_));
   }
 
   // A new folder under the test's folder, shared; the server's answer.
   uint32_t Share(const std::string& relative, int32_t flags = 0) {
     const fs::path folder = folders_.path() / relative;
     fs::create_directories(folder);
-    BMessage add(FourCC("adds"));
-    add.AddString("afp-string", folder.string());
-    if (flags != 0) add.AddInt32("afp-int32", flags);
-    const auto reply = AdminRequest(add);
-    return reply ? reply->what : 0;
+    return AdminCode(AddShareMessage(folder, flags));
   }
 
   std::vector<std::string> VolumeNames() {
@@ -176,13 +158,13 @@ TEST_F(VolumeWire, SameVolumeNameIsRefusedButRecorded) {
   EXPECT_EQ(VolumeNames(), (std::vector<std::string>{"Docs"}));
   BMessage flags(FourCC("gflg"));
   flags.AddString("afp-string", (folders_.path() / "b/Docs").string());
-  EXPECT_EQ(AdminRequest(flags)->what, FourCC("succ"));
+  EXPECT_EQ(AdminCode(flags), FourCC("succ"));
 }
 
 TEST_F(VolumeWire, SharesSurviveARestartAndAMissingFolderStaysListed) {
   ASSERT_EQ(Share("Music"), FourCC("succ"));
   ASSERT_EQ(Share("Gone"), FourCC("succ"));
-  Restart();
+  ASSERT_NO_FATAL_FAILURE(Restart());
   std::vector<std::string> names = VolumeNames();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Gone", "Music"}));
@@ -190,7 +172,7 @@ TEST_F(VolumeWire, SharesSurviveARestartAndAMissingFolderStaysListed) {
   server_->Signal(SIGTERM);
   ASSERT_EQ(server_->WaitForExit(), 0);
   fs::remove(folders_.path() / "Gone");
-  Start();
+  ASSERT_TRUE(StartServer(server_, settings_));
   DsiClient client;
   Login(client);
   EXPECT_EQ(client.Command(OpenVolRequest("Music", 0))->errorCode, 0);
@@ -219,7 +201,7 @@ TEST_F(VolumeWire, RenamedShareFolderIsWithdrawn) {
   EXPECT_TRUE(noticed) << server_->StandardError();
   BMessage flags(FourCC("gflg"));
   flags.AddString("afp-string", old.string());
-  EXPECT_EQ(AdminRequest(flags)->what, FourCC("fail"));  // the record is gone too
+  EXPECT_EQ(AdminCode(flags), FourCC("fail"));  // the record is gone too
 }
 
 TEST_F(VolumeWire, ClientsWithTheVolumeOpenKeepWorkingAfterItIsRemoved) {
@@ -229,8 +211,8 @@ TEST_F(VolumeWire, ClientsWithTheVolumeOpenKeepWorkingAfterItIsRemoved) {
   ASSERT_EQ(client.Command(OpenVolRequest("Temp", 0))->errorCode, 0);
   BMessage remove(FourCC("rems"));
   remove.AddString("afp-string", (folders_.path() / "Temp").string());
-  EXPECT_EQ(AdminRequest(remove)->what, FourCC("succ"));
-  EXPECT_EQ(AdminRequest(remove)->what, static_cast<uint32_t>(-4004));
+  EXPECT_EQ(AdminCode(remove), FourCC("succ"));
+  EXPECT_EQ(AdminCode(remove), static_cast<uint32_t>(-4004));
   // No longer found by ID, so the session's request fails cleanly.
   EXPECT_EQ(client.Command(GetVolParms(0xFFFF, 0))->errorCode, -5019);
   EXPECT_EQ(client.Command(VolumeIDRequest(2, 0xFFFF))->errorCode, 0);
